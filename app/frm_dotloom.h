@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include "platform/common_dialog.h"
+#include "platform/picture_box.h"
+
+class QAction;
+class QMenu;
+
+namespace dotloom {
+
+// The program's only window: the canvas, the file dialog object and the File menu.
+class frmDotloom : public QMainWindow {  // NOLINT(readability-identifier-naming): designer name
+  Q_OBJECT
+
+ public:
+  static inline const QString kFilter =
+      QStringLiteral("Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*");
+
+  explicit frmDotloom(QWidget* parent = nullptr);
+
+  PictureBox* Picture1() const { return picture1_; }
+  CommonDialog& CommonDialog1() { return common_dialog1_; }
+  QMenu* mnuFile() const { return mnu_file_; }
+  QAction* mnuFileOpen() const { return mnu_file_open_; }
+  QAction* mnuSaveAs() const { return mnu_save_as_; }
+
+ private:
+  void mnuFileOpen_Click();
+  void mnuSaveAs_Click();
+
+  PictureBox* picture1_;
+  CommonDialog common_dialog1_;
+  QMenu* mnu_file_;
+  QAction* mnu_file_open_;
+  QAction* mnu_save_as_;
+};
+
+}  // namespace dotloom

@@ -1,0 +1,37 @@
+#include "platform/picture_box.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPalette>
+
+#include "platform/image_conversion.h"
+
+namespace dotloom {
+namespace {
+
+Colour ToColour(const QColor& colour) {
+  return Rgb(static_cast<std::uint8_t>(colour.red()), static_cast<std::uint8_t>(colour.green()),
+             static_cast<std::uint8_t>(colour.blue()));
+}
+
+}  // namespace
+
+PictureBox::PictureBox(QWidget* parent)
+    : QFrame(parent),
+      canvas_(ToColour(QApplication::palette().color(QPalette::Active, QPalette::HighlightedText))) {
+  setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  setLineWidth(kBorder);
+  setFixedSize(Canvas::kWidth + 2 * kBorder, Canvas::kHeight + 2 * kBorder);
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  QPainter painter(this);
+  // Whole pixels only: at a device-pixel ratio above 1 each canvas pixel stays a sharp block.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(contentsRect().topLeft(), ToQImage(canvas_.Image()));
+}
+
+}  // namespace dotloom

@@ -1,0 +1,202 @@
+#include "image/bitfile_codec.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "tests/unit/test_support.h"
+
+namespace dotloom {
+namespace {
+
+using testing::ByteVector;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+using Pixels = std::vector<std::pair<int, int>>;
+using ByteAt = std::vector<std::pair<std::size_t, std::uint8_t>>;
+
+Pixels BlackPixels(const Canvas& canvas) {
+  Pixels black;
+  for (int y = 0; y < Canvas::kHeight; ++y) {
+    for (int x = 0; x < Canvas::kWidth; ++x) {
+      if (canvas.Point(x, y) == kBlack) black.emplace_back(x, y);
+    }
+  }
+  std::sort(black.begin(), black.end());
+  return black;
+}
+
+ByteVector FileWith(const ByteAt& bytes) {
+  ByteVector file(BitfileCodec::BitfileSize, 0);
+  for (const auto& [offset, value] : bytes) file[offset] = value;
+  return file;
+}
+
+Pixels Column(int x) {
+  Pixels pixels;
+  for (int y = 0; y < 48; ++y) pixels.emplace_back(x, y);
+  return pixels;
+}
+
+Pixels WholeArea() {
+  Pixels pixels;
+  for (int x = 0; x < 96; ++x) {
+    for (int y = 0; y < 48; ++y) pixels.emplace_back(x, y);
+  }
+  return pixels;
+}
+
+struct LayoutCase {
+  const char* name;
+  Pixels pixels;
+  ByteAt bytes;
+};
+
+std::vector<LayoutCase> LayoutCases() {
+  ByteAt all_ones;
+  for (std::size_t o = 0; o < 576; ++o) all_ones.emplace_back(o, 0xFF);
+  return {
+      {"top-left", {{0, 0}}, {{0, 0x01}}},
+      {"bottom of first strip", {{0, 7}}, {{0, 0x80}}},
+      {"second band", {{0, 8}}, {{96, 0x01}}},
+      {"middle", {{10, 13}}, {{106, 0x20}}},
+      {"bottom-right", {{95, 47}}, {{575, 0x80}}},
+      {"column 3",
+       Column(3),
+       {{3, 0xFF}, {99, 0xFF}, {195, 0xFF}, {291, 0xFF}, {387, 0xFF}, {483, 0xFF}}},
+      {"whole area", WholeArea(), all_ones},
+  };
+}
+
+TEST(BitfileCodecTest, LayoutMatchesTheWorkedExamplesBothWays) {
+  TempDir dir;
+  for (LayoutCase& c : LayoutCases()) {
+    SCOPED_TRACE(c.name);
+    Canvas drawn;
+    for (const auto& [x, y] : c.pixels) drawn.PSet(x, y);
+    const BitfileCodec::Bytes encoded = BitfileCodec::EncodeBytes(drawn);
+    EXPECT_EQ(ByteVector(encoded.begin(), encoded.end()), FileWith(c.bytes));
+
+    WriteFile(dir / "example.bit", FileWith(c.bytes));
+    Canvas decoded;
+    BitfileCodec::Decode(dir / "example.bit", decoded);
+    std::sort(c.pixels.begin(), c.pixels.end());
+    EXPECT_EQ(BlackPixels(decoded), c.pixels);
+  }
+}
+
+TEST(BitfileCodecTest, RandomFilesSurviveDecodeThenEncode) {
+  TempDir dir;
+  std::mt19937 random(576);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int round = 0; round < 25; ++round) {
+    ByteVector original(576);
+    for (auto& b : original) b = static_cast<std::uint8_t>(byte(random));
+    WriteFile(dir / "old.bit", original);
+    Canvas canvas;
+    BitfileCodec::Decode(dir / "old.bit", canvas);
+    BitfileCodec::Encode(canvas, dir / "new.bit");
+    ASSERT_EQ(ReadFile(dir / "new.bit"), original) << "round " << round;
+    std::filesystem::remove(dir / "new.bit");
+  }
+}
+
+TEST(BitfileCodecTest, OnlyExactBlackEncodesAsOne) {
+  for (const Colour colour : {Rgb(1, 1, 1), Rgb(1, 0, 0), Rgb(0, 1, 0), Rgb(0, 0, 1),
+                              Rgb(255, 0, 0), Rgb(0, 0, 255), Rgb(128, 128, 128), kWhite}) {
+    Canvas canvas;
+    canvas.PSet(0, 0, colour);
+    canvas.SetPicture(Picture(96, 48, colour));
+    EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), BitfileCodec::Bytes{}) << std::hex << colour;
+  }
+}
+
+TEST(BitfileCodecTest, MarginBeyondTheBitAreaIsNeverRead) {
+  Canvas canvas;
+  for (int y = 0; y < Canvas::kHeight; ++y) {
+    for (int x = 96; x < Canvas::kWidth; ++x) canvas.PSet(x, y);
+  }
+  for (int x = 0; x < Canvas::kWidth; ++x) {
+    for (int y = 48; y < Canvas::kHeight; ++y) canvas.PSet(x, y);
+  }
+  EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), BitfileCodec::Bytes{});
+}
+
+TEST(BitfileCodecTest, DecodePaintsOverWhatIsThereWithoutClearing) {
+  TempDir dir;
+  WriteFile(dir / "one.bit", FileWith({{0, 0x01}}));
+  Canvas canvas;
+  canvas.PSet(5, 5);
+  Picture picture(99, 52, Rgb(9, 9, 9));
+  picture.Set(20, 20, kBlack);
+  canvas.SetPicture(picture);
+  BitfileCodec::Decode(dir / "one.bit", canvas);
+  EXPECT_EQ(BlackPixels(canvas), (Pixels{{0, 0}, {5, 5}, {20, 20}}));
+  EXPECT_EQ(canvas.Point(1, 0), Rgb(9, 9, 9)) << "a 0 bit shows the picture";
+  EXPECT_EQ(BitfileCodec::EncodeBytes(canvas)[96 * 2 + 20], 0x10) << "the picture's black encodes";
+}
+
+TEST(BitfileCodecTest, FilesOfAnyLengthDecodeWithZerosPastTheirEnd) {
+  TempDir dir;
+  for (const int length : {0, 1, 575, 576, 577, 4096}) {
+    const auto size = static_cast<std::size_t>(length);
+    const ByteVector file(size, 0xFF);
+    WriteFile(dir / "sized.bit", file);
+    Canvas canvas;
+    BitfileCodec::Decode(dir / "sized.bit", canvas);
+    BitfileCodec::Bytes expected{};
+    std::fill_n(expected.begin(), std::min(size, expected.size()), 0xFF);
+    EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), expected) << size << " bytes";
+  }
+}
+
+TEST(BitfileCodecTest, EncodeOverwritesInPlaceAndNeverTruncates) {
+  TempDir dir;
+  ByteVector longer(1000);
+  for (std::size_t i = 0; i < longer.size(); ++i) longer[i] = static_cast<std::uint8_t>(i * 7);
+  WriteFile(dir / "long.bit", longer);
+  Canvas canvas;
+  canvas.PSet(0, 0);
+  BitfileCodec::Encode(canvas, dir / "long.bit");
+
+  ByteVector expected = longer;
+  std::fill_n(expected.begin(), 576, 0);
+  expected[0] = 0x01;
+  EXPECT_EQ(ReadFile(dir / "long.bit"), expected);
+
+  BitfileCodec::Encode(canvas, dir / "new.bit");
+  EXPECT_EQ(std::filesystem::file_size(dir / "new.bit"), 576U);
+}
+
+TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.bit");
+  ASSERT_EQ(::mkfifo((dir / "fifo.bit").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/full", dir / "full.bit");
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.bit");
+  const std::filesystem::path read_fails[] = {dir / "missing.bit", dir / "folder.bit",
+                                             dir / "fifo.bit", dir / "zero.bit"};
+  const std::filesystem::path write_fails[] = {dir / "folder.bit", dir / "fifo.bit",
+                                              dir / "full.bit", dir / "no" / "such.bit"};
+  const int descriptors = testing::OpenDescriptorCount();
+  Canvas canvas;
+  canvas.PSet(1, 1);
+  for (const auto& path : read_fails) {
+    EXPECT_THROW(BitfileCodec::Decode(path, canvas), std::system_error) << path;
+  }
+  for (const auto& path : write_fails) {
+    EXPECT_THROW(BitfileCodec::Encode(canvas, path), std::system_error) << path;
+  }
+  EXPECT_EQ(BlackPixels(canvas), (Pixels{{1, 1}})) << "a failed decode draws nothing";
+  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+}
+
+}  // namespace
+}  // namespace dotloom

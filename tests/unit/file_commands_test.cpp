@@ -1,0 +1,213 @@
+#include "commands/file_commands.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+#include "image/bitfile_codec.h"
+#include "platform/picture_files.h"
+#include "tests/unit/test_support.h"
+
+namespace dotloom {
+namespace {
+namespace fs = std::filesystem;
+using testing::ByteVector;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
+
+// Answers each dialog with the next scripted path; nullopt stands for a dialog that fails.
+// Like the real dialog object, it keeps its last answer until the next dialog.
+class ScriptedDialog : public FileDialog {
+ public:
+  explicit ScriptedDialog(std::deque<std::optional<fs::path>> answers)
+      : answers_(std::move(answers)) {}
+
+  void ShowOpen() override { Answer(); }
+  void ShowSave() override { Answer(); }
+  fs::path FileName() const override { return file_name_; }
+  int shown() const { return shown_; }
+
+ private:
+  void Answer() {
+    ++shown_;
+    const std::optional<fs::path> next = answers_.front();
+    answers_.pop_front();
+    if (!next) throw std::runtime_error("dialog failed");
+    file_name_ = *next;
+  }
+
+  std::deque<std::optional<fs::path>> answers_;
+  fs::path file_name_;
+  int shown_ = 0;
+};
+
+void Open(Canvas& canvas, const std::optional<fs::path>& answer) {
+  ScriptedDialog dialog({answer});
+  RunOpenCommand(canvas, dialog);
+  EXPECT_EQ(dialog.shown(), 1);
+}
+
+void SaveAs(const Canvas& canvas, const std::optional<fs::path>& answer) {
+  ScriptedDialog dialog({answer});
+  RunSaveAsCommand(canvas, dialog);
+}
+
+// A BMP of the given size in grey with black at (1, 1).
+void WriteBmp(const fs::path& path, int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(qRgb(0x80, 0x80, 0x80));
+  image.setPixel(1, 1, qRgb(0, 0, 0));
+  ASSERT_TRUE(image.save(QString::fromStdString(path.string()), "BMP"));
+}
+
+ByteVector BitfileWith(std::size_t offset, std::uint8_t value) {
+  ByteVector bytes(BitfileCodec::BitfileSize, 0);
+  bytes[offset] = value;
+  return bytes;
+}
+
+class FileCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_ / "old.bit", BitfileWith(106, 0x20));  // pixel (10, 13)
+    WriteBmp(dir_ / "grey.bmp", 4, 4);
+    WriteFile(dir_ / "junk.bmp", ByteVector(200, 'j'));
+    canvas_.PSet(50, 50);
+  }
+
+  TempDir dir_;
+  Canvas canvas_;
+};
+
+TEST_F(FileCommandsTest, OpenWithoutAPathChangesNothing) {
+  canvas_.SetPicture(Picture(2, 2, kGrey));
+  const Picture before = canvas_.Image();
+  Open(canvas_, fs::path());
+  Open(canvas_, std::nullopt);
+  EXPECT_EQ(canvas_.Image(), before);
+}
+
+TEST_F(FileCommandsTest, CancelAfterASuccessfulOpenDoesNothing) {
+  ScriptedDialog dialog({dir_ / "old.bit", fs::path()});
+  RunOpenCommand(canvas_, dialog);
+  canvas_.PSet(0, 0);
+  RunOpenCommand(canvas_, dialog);
+  EXPECT_EQ(canvas_.Point(0, 0), kBlack) << "the cancelled open must not clear";
+  EXPECT_EQ(canvas_.Point(10, 13), kBlack);
+}
+
+TEST_F(FileCommandsTest, OpenClearsForEveryChosenPathThenDrawsByKind) {
+  struct Case {
+    const char* name;
+    bool bit_pixel;   // (10, 13) from old.bit
+    bool bmp_pixel;   // (1, 1) from grey.bmp
+  };
+  for (const Case& c : {Case{"old.bit", true, false}, Case{"OLD.BIT-copy", false, false},
+                        Case{"missing.bit", false, false}, Case{"photo.gif", false, false},
+                        Case{"grey.bmp", false, true}, Case{"missing.bmp", false, false}}) {
+    SCOPED_TRACE(c.name);
+    Canvas canvas;
+    canvas.PSet(50, 50);
+    Open(canvas, dir_ / c.name);
+    EXPECT_NE(canvas.Point(50, 50), kBlack) << "cleared";
+    EXPECT_EQ(canvas.Point(10, 13) == kBlack, c.bit_pixel);
+    EXPECT_EQ(canvas.Point(1, 1) == kBlack, c.bmp_pixel);
+  }
+}
+
+TEST_F(FileCommandsTest, BitfileOpenedOverABmpLiesOnTopOfIt) {
+  Open(canvas_, dir_ / "grey.bmp");
+  Open(canvas_, dir_ / "old.bit");
+  EXPECT_EQ(canvas_.Point(10, 13), kBlack);
+  EXPECT_EQ(canvas_.Point(1, 1), kBlack);
+  EXPECT_EQ(canvas_.Point(2, 2), kGrey);
+  EXPECT_EQ(canvas_.Point(4, 4), canvas_.BackColor());
+}
+
+TEST_F(FileCommandsTest, NonPictureBmpClearsTheDrawingButKeepsThePicture) {
+  Open(canvas_, dir_ / "grey.bmp");
+  canvas_.PSet(30, 30);
+  Open(canvas_, dir_ / "junk.bmp");
+  EXPECT_EQ(canvas_.Point(30, 30), canvas_.BackColor());
+  EXPECT_EQ(canvas_.Point(1, 1), kBlack);
+  EXPECT_EQ(canvas_.Point(2, 2), kGrey);
+}
+
+TEST_F(FileCommandsTest, SaveAsBitfileGivesBackTheOpenedFile) {
+  Open(canvas_, dir_ / "old.bit");
+  SaveAs(canvas_, dir_ / "new.bit");
+  EXPECT_EQ(ReadFile(dir_ / "new.bit"), ReadFile(dir_ / "old.bit"));
+}
+
+TEST_F(FileCommandsTest, SaveAsWritesNothingForOtherKindsOrWithoutAPath) {
+  SaveAs(canvas_, dir_ / "photo.png");
+  SaveAs(canvas_, fs::path());
+  SaveAs(canvas_, std::nullopt);
+  EXPECT_FALSE(fs::exists(dir_ / "photo.png"));
+}
+
+TEST_F(FileCommandsTest, SaveAsBmpWritesTheWholeInteriorWithAllLayers) {
+  const Canvas fresh(kGrey);
+  SaveAs(fresh, dir_ / "fresh.bmp");
+  EXPECT_EQ(LoadPicture(dir_ / "fresh.bmp", 1000, 1000), Picture(99, 52, kGrey));
+
+  Open(canvas_, dir_ / "grey.bmp");
+  Open(canvas_, dir_ / "old.bit");
+  SaveAs(canvas_, dir_ / "both.bmp");
+  EXPECT_EQ(LoadPicture(dir_ / "both.bmp", 1000, 1000), canvas_.Image());
+}
+
+TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
+  fs::create_symlink("/dev/full", dir_ / "x.bit");
+  fs::create_symlink("/dev/full", dir_ / "x.bmp");
+  fs::create_directory(dir_ / "folder.bmp");
+  Open(canvas_, dir_ / "old.bit");
+  const int descriptors = testing::OpenDescriptorCount();
+  for (const char* name : {"x.bit", "x.bmp", "folder.bmp", "no/such.bit", "no/such.bmp"}) {
+    SaveAs(canvas_, dir_ / name);
+  }
+  Open(canvas_, dir_ / "x.bit");
+  Open(canvas_, dir_ / "folder.bmp");
+  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
+  Open(canvas_, dir_ / "old.bit");
+  SaveAs(canvas_, dir_ / "after.bit");
+  EXPECT_EQ(ReadFile(dir_ / "after.bit"), ReadFile(dir_ / "old.bit"));
+}
+
+// The write fails past the file size limit, in a child so the limit does not outlive the test.
+TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas) {
+  WriteFile(dir_ / "keep.bmp", ByteVector{1, 2, 3});
+  WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));
+  Open(canvas_, dir_ / "old.bit");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100, 100};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    SaveAs(canvas_, dir_ / "keep.bmp");
+    SaveAs(canvas_, dir_ / "keep.bit");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the commands fail silently";
+  EXPECT_EQ(ReadFile(dir_ / "keep.bmp"), (ByteVector{1, 2, 3}));
+  EXPECT_EQ(ReadFile(dir_ / "keep.bit"), ByteVector(100, 0)) << "the first 100 bytes were written";
+}
+
+}  // namespace
+}  // namespace dotloom
