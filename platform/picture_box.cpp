@@ -20,9 +20,10 @@ Colour ToColour(const QColor& colour) {
 
 PictureBox::PictureBox(QWidget* parent)
     : QFrame(parent),
-      canvas_(ToColour(QApplication::palette().color(QPalette::Active, QPalette::HighlightedText))) {
-  setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  setLineWidth(kBorder);
+      canvas_(
+          ToColour(QApplication::palette().color(QPalette::Active, QPalette::HighlightedText))) {
+  // The classic two-tone sunken edge, always two pixels wide.
+  setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
   setFixedSize(Canvas::kWidth + 2 * kBorder, Canvas::kHeight + 2 * kBorder);
 }
 

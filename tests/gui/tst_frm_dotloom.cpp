@@ -1,0 +1,363 @@
+// The main window as a person meets it: its caption, geometry and menu, the real file dialogs
+// behind the menu items, and what the screen shows afterwards. Runs once at scale 1 and once
+// at QT_SCALE_FACTOR=2, where every canvas pixel must be a sharp 2 x 2 block.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/frm_dotloom.h"
+#include "image/bitfile_codec.h"
+#include "image/colour.h"
+#include "platform/path_conversion.h"
+#include "tests/gui/file_dialog_answer.h"
+
+namespace dotloom {
+namespace {
+
+using testing::FileDialogAnswer;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kBitfileBytes = 576;
+constexpr int kClientWidth = 104;
+constexpr int kClientHeight = 56;
+const QRect kPictureRect(0, 0, 103, 56);
+const QRect kInteriorRect(2, 2, 99, 52);
+
+// An irregular pattern that sets bits in every row, column and bit position.
+Bytes Pattern() {
+  Bytes bytes(kBitfileBytes);
+  for (int offset = 0; offset < kBitfileBytes; ++offset) {
+    bytes[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(offset * 151 + 7);
+  }
+  bytes.front() = 0x01;  // (0, 0)
+  bytes.back() = 0x80;   // (95, 47)
+  return bytes;
+}
+
+Bytes Blank() { return Bytes(kBitfileBytes); }
+
+// What a Bitfile shows, straight from the layout: pixel (x, y) is bit y % 8 of the byte at
+// 96 * (y / 8) + x. Bytes missing from a short file count as 0.
+bool IsBlackIn(const Bytes& bytes, int x, int y) {
+  if (x >= 96 || y >= 48) return false;
+  const std::size_t offset =
+      std::size_t{96} * static_cast<std::size_t>(y / 8) + static_cast<std::size_t>(x);
+  return offset < bytes.size() && ((bytes[offset] >> (y % 8)) & 1U) != 0;
+}
+
+QByteArray ToByteArray(const Bytes& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())};
+}
+
+QRgb ToQRgb(Colour colour) { return qRgb(Red(colour), Green(colour), Blue(colour)); }
+
+void WriteFile(const QString& path, const QByteArray& contents) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(contents), contents.size());
+}
+
+int DeviceRatio(const QWidget& window) { return qRound(window.devicePixelRatio()); }
+
+// What the window shows, in device pixels. Read back from the screen where the platform can do
+// that at device resolution, so that it also proves the window repainted itself; the offscreen
+// screen reads back at scale 1 only, so at other scales the window is rendered afresh.
+QImage ShownOnScreen(QWidget& window) {
+  const QSize device_size = window.size() * DeviceRatio(window);
+  QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+  if (shown.size() != device_size) shown = window.grab().toImage();
+  return shown.convertToFormat(QImage::Format_RGB32);
+}
+
+// Device pixels inside the window's logical rect that differ from expected(x, y), where (x, y)
+// is the logical pixel, relative to rect, they belong to. At an integer device-pixel ratio
+// every device pixel of a logical one must carry the same colour: a blurred edge fails.
+int Mismatches(const QImage& shown, int ratio, const QRect& rect,
+               const std::function<QRgb(int, int)>& expected) {
+  int mismatches = 0;
+  for (int dy = 0; dy < rect.height() * ratio; ++dy) {
+    for (int dx = 0; dx < rect.width() * ratio; ++dx) {
+      const QPoint device(rect.x() * ratio + dx, rect.y() * ratio + dy);
+      const QRgb want = expected(dx / ratio, dy / ratio);
+      if (!shown.valid(device) || (shown.pixel(device) & RGB_MASK) != (want & RGB_MASK)) {
+        ++mismatches;
+      }
+    }
+  }
+  return mismatches;
+}
+
+// The window's canvas interior, in the window's coordinates.
+QRect InteriorInWindow(const frmDotloom& window) {
+  const PictureBox& picture = *window.Picture1();
+  return {picture.mapTo(&window, picture.contentsRect().topLeft()), picture.contentsRect().size()};
+}
+
+// Device pixels of the canvas interior on screen that do not show the Bitfile bytes in black
+// over the canvas's background colour.
+int CanvasMismatches(frmDotloom& window, const Bytes& bytes) {
+  const QRgb back = ToQRgb(window.Picture1()->canvas().BackColor());
+  return Mismatches(ShownOnScreen(window), DeviceRatio(window), InteriorInWindow(window),
+                    [&](int x, int y) { return IsBlackIn(bytes, x, y) ? qRgb(0, 0, 0) : back; });
+}
+
+class FrmDotloomTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QVERIFY(dir_.isValid());
+    window_ = std::make_unique<frmDotloom>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  void cleanup() {
+    window_.reset();
+    QDir(dir_.path()).removeRecursively();
+    QVERIFY(QDir().mkpath(dir_.path()));
+  }
+
+  void CaptionAndDesignerNames() {
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Dotloom"));
+    QCOMPARE(window_->objectName(), QStringLiteral("frmDotloom"));
+    QCOMPARE(window_->findChild<PictureBox*>(QStringLiteral("Picture1")), window_->Picture1());
+    QCOMPARE(window_->findChild<QMenu*>(QStringLiteral("mnuFile")), window_->mnuFile());
+    QCOMPARE(window_->findChild<QAction*>(QStringLiteral("mnuFileOpen")), window_->mnuFileOpen());
+    QCOMPARE(window_->findChild<QAction*>(QStringLiteral("mnuSaveAs")), window_->mnuSaveAs());
+    QCOMPARE(window_->CommonDialog1().Filter(),
+             QStringLiteral("Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
+  }
+
+  void ScaleFactorIsInForce() {
+    // Keeps the run at scale 2 honest: it must really draw at two device pixels per pixel.
+    const QByteArray factor = qgetenv("QT_SCALE_FACTOR");
+    const int expected = factor.isEmpty() ? 1 : factor.toInt();
+    QCOMPARE(DeviceRatio(*window_), expected);
+    QCOMPARE(ShownOnScreen(*window_).width(), window_->width() * expected);
+  }
+
+  void ClientAreaAndCanvasGeometry() {
+    const QWidget* client = window_->centralWidget();
+    QCOMPARE(client->size(), QSize(kClientWidth, kClientHeight));
+    QCOMPARE(client->pos(), QPoint(0, window_->menuBar()->geometry().bottom() + 1));
+    QCOMPARE(client->geometry().bottom(), window_->height() - 1);
+    if (window_->menuBar()->sizeHint().width() <= kClientWidth) {
+      QCOMPARE(window_->width(), kClientWidth);
+    }
+
+    const PictureBox* picture = window_->Picture1();
+    QCOMPARE(picture->parentWidget(), client);
+    QCOMPARE(picture->geometry(), kPictureRect);
+    QCOMPARE(picture->contentsRect(), kInteriorRect);
+  }
+
+  void CanvasKeepsItsPlaceWhenTheWindowIsResized() {
+    const QSize size = window_->size();
+    QCOMPARE(window_->minimumSize(), size);
+    QCOMPARE(window_->maximumSize(), size);
+    window_->resize(size * 3);
+    window_->resize(size / 2);
+    QCoreApplication::processEvents();
+    QCOMPARE(window_->size(), size);
+    QCOMPARE(window_->Picture1()->geometry(), kPictureRect);
+  }
+
+  void RightmostClientColumnShowsTheWindowBackground() {
+    const QWidget* client = window_->centralWidget();
+    const QRect column(client->mapTo(window_.get(), QPoint(kPictureRect.width(), 0)),
+                       QSize(client->width() - kPictureRect.width(), client->height()));
+    QVERIFY(column.width() >= 1);
+    const QRgb background = window_->palette().color(QPalette::Window).rgb();
+    QCOMPARE(Mismatches(ShownOnScreen(*window_), DeviceRatio(*window_), column,
+                        [&](int, int) { return background; }),
+             0);
+  }
+
+  void StartsWithTheBackgroundColourOnly() {
+    const Colour back = window_->Picture1()->canvas().BackColor();
+    QVERIFY(back != kBlack);
+    QCOMPARE(ToQRgb(back),
+             QApplication::palette().color(QPalette::Active, QPalette::HighlightedText).rgb());
+    QCOMPARE(CanvasMismatches(*window_, Blank()), 0);
+  }
+
+  void FileMenuStructure() {
+    const QList<QAction*> menus = window_->menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.front()->menu(), window_->mnuFile());
+    QCOMPARE(window_->mnuFile()->title(), QStringLiteral("&File"));
+    QCOMPARE(window_->findChildren<QMenu*>().size(), 1);
+
+    const QList<QAction*> items = window_->mnuFile()->actions();
+    QCOMPARE(items, (QList<QAction*>{window_->mnuFileOpen(), window_->mnuSaveAs()}));
+    QCOMPARE(items[0]->text(), QStringLiteral("&Open"));
+    QCOMPARE(items[1]->text(), QStringLiteral("&Save As..."));
+    for (const QAction* item : items) {
+      QVERIFY(!item->isSeparator());
+      QVERIFY(item->menu() == nullptr);
+      QVERIFY(item->shortcuts().isEmpty());
+    }
+
+    // Access keys: Alt+F opens the menu, O and S choose the items.
+    QCOMPARE(QKeySequence::mnemonic(window_->mnuFile()->title()),
+             QKeySequence(Qt::ALT | Qt::Key_F));
+    QCOMPARE(QKeySequence::mnemonic(items[0]->text()), QKeySequence(Qt::ALT | Qt::Key_O));
+    QCOMPARE(QKeySequence::mnemonic(items[1]->text()), QKeySequence(Qt::ALT | Qt::Key_S));
+  }
+
+  void OpenThroughTheDialog_data() {
+    QTest::addColumn<bool>("drawn_before");
+    QTest::addColumn<QString>("name");  // empty: the dialog is cancelled
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QByteArray>("shown_after");
+
+    const QByteArray pattern = ToByteArray(Pattern());
+    const QByteArray blank = ToByteArray(Blank());
+    const QByteArray first_bytes = pattern.left(200);
+    QTest::newRow("bitfile on a blank canvas") << false << "pattern.bit" << pattern << pattern;
+    QTest::newRow("upper-case name") << false << "PATTERN.BIT" << pattern << pattern;
+    QTest::newRow("bitfile replaces the drawing") << true << "blank.bit" << blank << blank;
+    QTest::newRow("short bitfile") << false << "short.bit" << first_bytes << first_bytes;
+    QTest::newRow("cancel keeps the drawing") << true << "" << QByteArray() << pattern;
+    QTest::newRow("other kind clears") << true << "notes.txt" << pattern << blank;
+    QTest::newRow("bmp that is no picture clears") << true << "broken.bmp" << pattern << blank;
+  }
+
+  void OpenThroughTheDialog() {
+    QFETCH(bool, drawn_before);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QByteArray, shown_after);
+
+    if (drawn_before) DrawPattern();
+    const QString path = dir_.filePath(name);
+    if (!name.isEmpty()) WriteFile(path, contents);
+
+    const FileDialogAnswer answer(name.isEmpty() ? FileDialogAnswer::Cancel()
+                                                 : FileDialogAnswer::Type(path));
+    window_->mnuFileOpen()->trigger();
+
+    QVERIFY(answer.answered());
+    QVERIFY(!answer.stuck());
+    QCOMPARE(answer.accept_mode(), QFileDialog::AcceptOpen);
+    QCOMPARE(answer.name_filters(), ExpectedNameFilters());
+    const Bytes expected(shown_after.begin(), shown_after.end());
+    QTRY_COMPARE(CanvasMismatches(*window_, expected), 0);
+  }
+
+  void SaveAsThroughTheDialog_data() {
+    QTest::addColumn<QString>("name");  // empty: the dialog is cancelled
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("bitfile") << "out.bit"
+                             << "bitfile";
+    QTest::newRow("bmp, upper case") << "OUT.BMP"
+                                     << "bitmap";
+    QTest::newRow("other kind writes nothing") << "out.png"
+                                               << "";
+    QTest::newRow("cancel writes nothing") << ""
+                                           << "";
+  }
+
+  void SaveAsThroughTheDialog() {
+    QFETCH(QString, name);
+    QFETCH(QString, written);
+
+    DrawPattern();
+    const QString path = dir_.filePath(name);
+    const FileDialogAnswer answer(name.isEmpty() ? FileDialogAnswer::Cancel()
+                                                 : FileDialogAnswer::Type(path));
+    window_->mnuSaveAs()->trigger();
+
+    QVERIFY(answer.answered());
+    QVERIFY(!answer.stuck());
+    QCOMPARE(answer.accept_mode(), QFileDialog::AcceptSave);
+    QCOMPARE(answer.name_filters(), ExpectedNameFilters());
+
+    const QStringList files = QDir(dir_.path()).entryList(QDir::Files);
+    if (written == QStringLiteral("bitfile")) {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), ToByteArray(Pattern()));
+    } else if (written == QStringLiteral("bitmap")) {
+      const QImage image(path);
+      QCOMPARE(image.size(), kInteriorRect.size());
+      const QRgb back = ToQRgb(window_->Picture1()->canvas().BackColor());
+      QCOMPARE(Mismatches(
+                   image, 1, image.rect(),
+                   [&](int x, int y) { return IsBlackIn(Pattern(), x, y) ? qRgb(0, 0, 0) : back; }),
+               0);
+    } else {
+      QCOMPARE(files, QStringList{QStringLiteral("before.bit")});
+    }
+    // Saving never changes what the canvas shows.
+    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+  }
+
+  void DrawingSurvivesHidingAndRepainting() {
+    DrawPattern();
+    window_->hide();
+    window_->showMinimized();
+    window_->showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    window_->Picture1()->repaint();
+    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+  }
+
+  void ClosingAsksNothing() {
+    DrawPattern();
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+    QVERIFY(window_->close());
+    QCoreApplication::processEvents();
+    QVERIFY(!window_->isVisible());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    for (const QWidget* widget : QApplication::topLevelWidgets()) QVERIFY(!widget->isVisible());
+  }
+
+ private:
+  static QStringList ExpectedNameFilters() {
+    return {QStringLiteral("Bitfile (*.bit)"), QStringLiteral("Bitmap (*.bmp)"),
+            QStringLiteral("All files (*)")};
+  }
+
+  // Puts the pattern on the canvas the way Open does, without a dialog.
+  void DrawPattern() {
+    const QString path = dir_.filePath(QStringLiteral("before.bit"));
+    WriteFile(path, ToByteArray(Pattern()));
+    BitfileCodec::Decode(ToPath(path), window_->Picture1()->canvas());
+    window_->Picture1()->update();
+    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<frmDotloom> window_;
+};
+
+}  // namespace
+}  // namespace dotloom
+
+int main(int argc, char* argv[]) {
+  // The file dialog keeps its history in the user's settings: keep that out of $HOME.
+  const QTemporaryDir settings;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
+  qputenv("XDG_CACHE_HOME", QFile::encodeName(settings.path()));
+  QApplication application(argc, argv);
+  QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+  dotloom::FrmDotloomTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+#include "tst_frm_dotloom.moc"
