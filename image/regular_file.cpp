@@ -30,7 +30,12 @@ class TemporaryFile {
     const std::string name = (beside.parent_path() / ("." + prefix + ".XXXXXX")).string();
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
-    fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
+    // mkostemp rewrites the X's on each call, so a retry starts from the pattern again.
+    const std::vector<char> pattern = buffer;
+    do {
+      buffer = pattern;
+      fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) ThrowErrno("create temporary file");
     path_.assign(buffer.data());
   }
@@ -38,13 +43,17 @@ class TemporaryFile {
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!kept_) ::unlink(path_.c_str());
+    if (!kept_) {
+      while (::unlink(path_.c_str()) != 0 && errno == EINTR) {
+      }
+    }
   }
 
   int fd() const { return fd_; }
   const fs::path& path() const { return path_; }
 
   void Close() {
+    // Not retried on EINTR: Linux has released the descriptor by then.
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && errno != EINTR) ThrowErrno("close temporary file");
   }
@@ -58,8 +67,7 @@ class TemporaryFile {
 
 void WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
   while (!bytes.empty()) {
-    const ssize_t written =
-        ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
     if (written < 0) {
       if (errno == EINTR) continue;
       ThrowErrno("write");
@@ -89,11 +97,38 @@ fs::path FollowLinks(fs::path path) {
   ThrowErrno(ELOOP, "follow links");
 }
 
+// Runs call until it succeeds or fails with something other than EINTR.
+template <typename Call>
+int Retried(Call call) {
+  int result = 0;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
 mode_t NewFileMode() {
   // umask can only be read by setting it; the program has one thread.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return static_cast<mode_t>(0666U & ~mask);
+}
+
+// The type bits of an open file's mode. Where statx exists it is asked for the type alone,
+// which costs about a third of a full fstat here: a Bitfile save is only a few system calls,
+// so this one shows.
+mode_t FileType(int fd) {
+#ifdef STATX_TYPE
+  struct statx status {};
+  if (Retried([&] { return ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &status); }) != 0) {
+    ThrowErrno("stat");
+  }
+  return status.stx_mode & S_IFMT;
+#else
+  struct stat status {};
+  if (Retried([&] { return ::fstat(fd, &status); }) != 0) ThrowErrno("stat");
+  return status.st_mode & S_IFMT;
+#endif
 }
 
 }  // namespace
@@ -105,10 +140,9 @@ RegularFile RegularFile::Open(const fs::path& path, int flags) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) ThrowErrno("open " + path.string());
   RegularFile file(fd);
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) ThrowErrno("stat " + path.string());
-  if (S_ISDIR(status.st_mode)) ThrowErrno(EISDIR, path.string());
-  if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
+  const mode_t type = FileType(fd);
+  if (S_ISDIR(type)) ThrowErrno(EISDIR, path.string());
+  if (!S_ISREG(type)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
   return file;
 }
 
@@ -134,7 +168,7 @@ RegularFile::~RegularFile() {
 
 std::uint64_t RegularFile::Size() const {
   struct stat status {};
-  if (::fstat(fd_, &status) != 0) ThrowErrno("stat");
+  if (Retried([&] { return ::fstat(fd_, &status); }) != 0) ThrowErrno("stat");
   return static_cast<std::uint64_t>(status.st_size);
 }
 
@@ -169,7 +203,7 @@ void ReplaceFileAtomically(const fs::path& target, std::span<const std::uint8_t>
   const fs::path real = FollowLinks(target);
   mode_t mode = NewFileMode();
   struct stat status {};
-  if (::stat(real.c_str(), &status) == 0) {
+  if (Retried([&] { return ::stat(real.c_str(), &status); }) == 0) {
     // Renaming over a device would replace the device node itself.
     if (S_ISDIR(status.st_mode)) ThrowErrno(EISDIR, real.string());
     if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, "not a regular file: " + real.string());
@@ -179,11 +213,13 @@ void ReplaceFileAtomically(const fs::path& target, std::span<const std::uint8_t>
   }
 
   TemporaryFile temporary(real);
-  if (::fchmod(temporary.fd(), mode) != 0) ThrowErrno("chmod");
+  if (Retried([&] { return ::fchmod(temporary.fd(), mode); }) != 0) ThrowErrno("chmod");
   WriteAll(temporary.fd(), bytes, 0);
   SyncDescriptor(temporary.fd());
   temporary.Close();
-  if (::rename(temporary.path().c_str(), real.c_str()) != 0) ThrowErrno("rename");
+  if (Retried([&] { return ::rename(temporary.path().c_str(), real.c_str()); }) != 0) {
+    ThrowErrno("rename");
+  }
   temporary.Keep();
 }
 

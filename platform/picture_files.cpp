@@ -2,39 +2,122 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QRect>
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <stdexcept>
 
+#include "image/bmp_header.h"
 #include "image/regular_file.h"
 #include "platform/image_conversion.h"
 
 namespace dotloom {
+namespace {
 
-Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
-  // Opened by us first, so that only a regular file reaches the decoder and nothing blocks.
-  RegularFile file = RegularFile::OpenForReading(path);
-  QFile device;
-  if (!device.open(file.descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-    throw std::runtime_error("cannot read picture file");
+// Qt refuses images past a global allocation limit (128 MiB by default), which would turn
+// away a valid 8192 x 8192 BMP. The header check has already bounded the image, so the
+// limit is raised to just what this image needs while it decodes.
+class AllocationLimit {
+ public:
+  explicit AllocationLimit(std::uint64_t bytes) : previous_(QImageReader::allocationLimit()) {
+    const std::uint64_t mib = bytes / bmp::kMiB + 2;
+    const auto limit = static_cast<int>(
+        std::min<std::uint64_t>(mib, static_cast<std::uint64_t>(std::numeric_limits<int>::max())));
+    QImageReader::setAllocationLimit(std::max(limit, previous_));
   }
+  AllocationLimit(const AllocationLimit&) = delete;
+  AllocationLimit& operator=(const AllocationLimit&) = delete;
+  ~AllocationLimit() { QImageReader::setAllocationLimit(previous_); }
+
+ private:
+  int previous_;
+};
+
+std::span<const std::uint8_t> Bytes(const QByteArray& array) {
+  return {reinterpret_cast<const std::uint8_t*>(array.constData()),
+          static_cast<std::size_t>(array.size())};
+}
+
+// bytes is the prefix of a file whose header passed bmp::CheckHeader: all that the decoder
+// reads. It is checked whole here, on exactly the bytes the decoder will see.
+Picture Decode(const QByteArray& bytes, int clip_width, int clip_height) {
+  const bmp::Layout layout = bmp::Check(Bytes(bytes));
+  QBuffer device;
+  device.setData(bytes);
+  if (!device.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot read picture");
   // The BMP decoder only: a file named .bmp must not reach every decoder Qt has.
   QImageReader reader(&device, "bmp");
   reader.setAutoDetectImageFormat(false);
   reader.setDecideFormatFromContent(false);
   QImage image;
-  if (!reader.read(&image) || image.isNull()) {
-    throw std::runtime_error("not a loadable picture: " + reader.errorString().toStdString());
+  {
+    // Qt checks its limit as if every image had 32 bits a pixel.
+    const AllocationLimit limit(4 * static_cast<std::uint64_t>(layout.width) *
+                                static_cast<std::uint64_t>(layout.height));
+    if (!reader.read(&image) || image.isNull()) {
+      throw std::runtime_error("not a loadable picture: " + reader.errorString().toStdString());
+    }
   }
-  device.close();
-  file.Close();
+  if (image.width() != layout.width || image.height() != layout.height) {
+    throw std::runtime_error("picture decoded to an unexpected size");
+  }
+  // A pixel may name a colour past the end of a short palette; Qt would show it black,
+  // the one colour that means something here. It is shown white instead.
+  if (image.depth() <= 8) {
+    const int colours = image.colorCount();
+    const int all = 1 << image.depth();
+    if (colours < all) {
+      image.setColorCount(all);
+      for (int i = colours; i < all; ++i) image.setColor(i, qRgb(0xFF, 0xFF, 0xFF));
+    }
+  }
   return ToPicture(image, clip_width, clip_height);
+}
+
+}  // namespace
+
+Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
+  // Opened by us, so that only a regular file is read and nothing blocks.
+  RegularFile file = RegularFile::OpenForReading(path);
+  const std::uint64_t size = file.Size();
+  QByteArray head(static_cast<qsizetype>(std::min<std::uint64_t>(size, bmp::kHeadBytes)),
+                  Qt::Uninitialized);
+  head.resize(static_cast<qsizetype>(file.ReadAt(
+      {reinterpret_cast<std::uint8_t*>(head.data()), static_cast<std::size_t>(head.size())}, 0)));
+  const bmp::Layout layout = bmp::CheckHeader(Bytes(head), size);
+
+  // The canvas shows only the top rows, so of an uncompressed picture only those are read
+  // and decoded, as a BMP of their own: a large file then costs little more than its header.
+  const bool rle = layout.compression == bmp::Compression::kRle4 ||
+                   layout.compression == bmp::Compression::kRle8;
+  const int rows = rle ? layout.height : std::clamp(clip_height, 1, layout.height);
+  const std::uint64_t row_bytes = rle ? 0 : layout.row_bytes * static_cast<std::uint64_t>(rows);
+  const std::uint64_t prefix = rle ? layout.bytes_needed : layout.pixel_offset;
+  QByteArray bytes(static_cast<qsizetype>(prefix + row_bytes), Qt::Uninitialized);
+  auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
+  std::size_t got = file.ReadAt({data, prefix}, 0);
+  if (row_bytes != 0) {
+    // Bottom-up files store their top rows last.
+    const std::uint64_t skipped =
+        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
+    got +=
+        file.ReadAt({data + prefix, row_bytes}, layout.pixel_offset + skipped * layout.row_bytes);
+  }
+  file.Close();
+  if (got != prefix + row_bytes) throw bmp::BmpError("BMP file shrank while read");
+  if (rows < layout.height) bmp::SetStoredHeight({data, prefix}, layout, rows);
+  return Decode(bytes, clip_width, clip_height);
+}
+
+Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
+  const bmp::Layout layout = bmp::CheckHeader(bytes, bytes.size());
+  const QByteArray prefix = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<qsizetype>(layout.bytes_needed));
+  return Decode(prefix, clip_width, clip_height);
 }
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {
@@ -47,8 +130,7 @@ void SavePicture(const Picture& image, const std::filesystem::path& path) {
     throw std::runtime_error("cannot encode picture: " + writer.errorString().toStdString());
   }
   buffer.close();
-  ReplaceFileAtomically(path, std::span(reinterpret_cast<const std::uint8_t*>(encoded.constData()),
-                                        static_cast<std::size_t>(encoded.size())));
+  ReplaceFileAtomically(path, Bytes(encoded));
 }
 
 }  // namespace dotloom

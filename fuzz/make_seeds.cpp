@@ -1,0 +1,113 @@
+// Writes the seed corpora of the three fuzz targets into the folder given:
+// bitfile/, bmp/ and open/ (the Open command's seeds carry the name-picking byte first).
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "image/bitfile_codec.h"
+#include "tests/support/bmp_writer.h"
+
+namespace {
+
+using namespace dotloom;
+using dotloom::testing::BmpSpec;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+void Write(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<Bytes> Bitfiles() {
+  Bytes pattern(BitfileCodec::BitfileSize);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 37);
+  return {Bytes{},          Bytes(1, 0xFF), Bytes(575, 0xAA), Bytes(576, 0),
+          Bytes(576, 0xFF), pattern,        Bytes(577, 0x55)};
+}
+
+std::vector<Bytes> Bitmaps() {
+  std::vector<Bytes> out;
+  const auto index = [](int bits) {
+    return [bits](int x, int y) { return static_cast<std::uint32_t>((x + 3 * y) % (1 << bits)); };
+  };
+  const auto colour = [](int x, int y) -> std::uint32_t {
+    return (x + y) % 3 == 0 ? 0U : Rgb(static_cast<std::uint8_t>(x * 20), 200, 1);
+  };
+  const std::vector<Colour> grey16 = [] {
+    std::vector<Colour> palette;
+    for (int i = 0; i < 16; ++i) palette.push_back(Rgb(static_cast<std::uint8_t>(i * 17), 0, 0));
+    return palette;
+  }();
+  for (const int size : {5, 13}) {
+    BmpSpec spec;
+    spec.width = size;
+    spec.height = size / 2 + 1;
+    for (const int info : {12, 40, 64, 108, 124}) {
+      spec.info_size = info;
+      spec.coding = BmpSpec::Coding::kRgb;
+      spec.bits = 1;
+      spec.palette = {kWhite, kBlack};
+      out.push_back(WriteBmp(spec, index(1)));
+      spec.bits = 4;
+      spec.palette = grey16;
+      out.push_back(WriteBmp(spec, index(4)));
+      spec.bits = 8;
+      out.push_back(WriteBmp(spec, index(4)));
+      for (const int bits : {16, 24, 32}) {
+        spec.bits = bits;
+        spec.palette.clear();
+        out.push_back(WriteBmp(spec, colour));
+      }
+      if (info == 12 || info == 64) continue;
+      spec.palette = grey16;
+      spec.bits = 8;
+      spec.coding = BmpSpec::Coding::kRle8;
+      out.push_back(WriteBmp(spec, index(4)));
+      spec.bits = 4;
+      spec.coding = BmpSpec::Coding::kRle4;
+      out.push_back(WriteBmp(spec, index(4)));
+      spec.palette.clear();
+      spec.coding = BmpSpec::Coding::kBitfields;
+      spec.bits = 16;
+      spec.masks = {0xF800, 0x07E0, 0x001F, 0};
+      out.push_back(WriteBmp(spec, colour));
+      spec.bits = 32;
+      spec.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
+      out.push_back(WriteBmp(spec, colour));
+      spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: fuzz_make_seeds FOLDER\n";
+    return 2;
+  }
+  const fs::path root = argv[1];
+  for (const char* name : {"bitfile", "bmp", "open"}) fs::create_directories(root / name);
+  int count = 0;
+  const auto add = [&](const std::string& target, std::uint8_t prefix, Bytes bytes, bool prefixed) {
+    if (prefixed) bytes.insert(bytes.begin(), prefix);
+    Write(root / target / ("seed-" + std::to_string(count++)), bytes);
+  };
+  for (const Bytes& bytes : Bitfiles()) {
+    add("bitfile", 0, bytes, false);
+    add("open", 0, bytes, true);
+  }
+  for (const Bytes& bytes : Bitmaps()) {
+    add("bmp", 0, bytes, false);
+    add("open", 1, bytes, true);
+  }
+  std::cout << count << " seeds in " << root << "\n";
+  return 0;
+}

@@ -1,0 +1,590 @@
+// Hostile and odd input files through the real commands: Open the file, then Save As a
+// Bitfile, and compare the 576 bytes with what the file should give. A file that must not
+// load leaves the previous picture (and so the saved Bitfile) exactly as it was.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "commands/file_commands.h"
+#include "image/bitfile_codec.h"
+#include "image/bmp_header.h"
+#include "tests/support/bmp_writer.h"
+#include "tests/support/test_support.h"
+
+namespace dotloom {
+namespace {
+namespace fs = std::filesystem;
+using testing::BmpSpec;
+using testing::ByteVector;
+using testing::FixedDialog;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+using Coding = BmpSpec::Coding;
+
+// The heap counters of the fault shim, when it is preloaded (not under valgrind).
+struct Heap {
+  long (*peak)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_peak"));
+  long (*live)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_live"));
+  void (*reset)() = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_reset_peak"));
+  bool available() const { return peak != nullptr && live != nullptr && reset != nullptr; }
+};
+
+// The memory bounds below are only checked where the heap is counted: make sure that is
+// wherever the shim was meant to be preloaded.
+TEST(CorpusSetupTest, HeapIsCountedWhenTheShimIsPreloaded) {
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload == nullptr || std::string(preload).find("dotloom_fault_shim") == std::string::npos) {
+    GTEST_SKIP() << "run without the fault shim: memory bounds are not checked";
+  }
+  const Heap heap;
+  ASSERT_TRUE(heap.available());
+  const long before = heap.live();
+  const std::vector<char> block(1 << 20);
+  EXPECT_GE(heap.live() - before, 1 << 20);
+}
+
+// The picture every case starts from: no pixel of it is black inside the Bitfile area,
+// except one, so that a failed load shows as exactly this Bitfile.
+Picture Previous() {
+  Picture picture(99, 52, Rgb(9, 9, 9));
+  picture.Set(40, 40, kBlack);
+  return picture;
+}
+
+ByteVector Bits(const std::function<bool(int, int)>& black) {
+  BitfileCodec::Bytes bytes{};
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 96; ++x) {
+      if (black(x, y)) bytes[static_cast<std::size_t>(96 * (y / 8) + x)] |= 1U << (y % 8);
+    }
+  }
+  return {bytes.begin(), bytes.end()};
+}
+
+const ByteVector& FailedBits() {
+  static const ByteVector bits = Bits([](int x, int y) { return x == 40 && y == 40; });
+  return bits;
+}
+
+struct Outcome {
+  bool loaded = false;
+  ByteVector bits;
+  long heap_peak = -1;  // bytes above what was live before the Open, when counted
+};
+
+class CorpusTest : public ::testing::Test {
+ protected:
+  // Open path, then Save As a Bitfile; checks what must hold whatever the file was.
+  Outcome OpenThenSave(const fs::path& path) {
+    Canvas canvas;
+    canvas.SetPicture(Previous());
+    canvas.PSet(97, 50);
+    FixedDialog open(path);
+    Outcome run;
+    if (heap_.available()) {
+      const long before = heap_.live();
+      heap_.reset();
+      RunOpenCommand(canvas, open);
+      run.heap_peak = heap_.peak() - before;
+    } else {
+      RunOpenCommand(canvas, open);
+    }
+    run.loaded = canvas.picture() != Previous();
+    EXPECT_NE(canvas.Point(97, 50), kBlack) << "the drawing is cleared";
+    const Picture image = canvas.Image();
+    for (const Colour colour : image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
+    const fs::path out = dir_ / "out.bit";
+    FixedDialog save(out);
+    RunSaveAsCommand(canvas, save);
+    run.bits = ReadFile(out);
+    fs::remove(out);
+    const std::string name = path.filename().string();
+    if (!run.loaded && !name.ends_with("bit")) {
+      EXPECT_EQ(run.bits, FailedBits()) << path;
+    }
+    return run;
+  }
+
+  Outcome OpenBytes(const ByteVector& bytes, const std::string& name = "in.bmp") {
+    WriteFile(dir_ / name, bytes);
+    Outcome run = OpenThenSave(dir_ / name);
+    if (run.heap_peak >= 0) {
+      EXPECT_LE(static_cast<std::uint64_t>(run.heap_peak), bmp::MemoryBound(bytes.size()))
+          << "Open of " << bytes.size() << " bytes";
+    }
+    return run;
+  }
+
+  TempDir dir_;
+  Heap heap_;
+};
+
+// The picture the variants draw: black pixels in an uneven pattern that shows any flip,
+// mirror or shift, among colours that are all near black but not black.
+bool Black(int x, int y) { return (x * 3 + y * 5) % 7 == 0 || x == 2 * y; }
+
+constexpr Colour kNotBlack[] = {Rgb(8, 8, 8), kWhite, Rgb(8, 0, 0), Rgb(0, 8, 0), Rgb(0, 0, 8)};
+
+std::uint32_t DirectPixel(int x, int y) { return Black(x, y) ? kBlack : kNotBlack[(x + y) % 5]; }
+
+struct Variant {
+  const char* name;
+  BmpSpec spec;
+};
+
+BmpSpec Spec(int bits, Coding coding, int info_size = 40) {
+  BmpSpec spec;
+  spec.width = 100;
+  spec.height = 50;
+  spec.bits = bits;
+  spec.coding = coding;
+  spec.info_size = info_size;
+  if (bits <= 8) {
+    const int entries = 1 << bits;
+    for (int i = 0; i < entries; ++i) {
+      spec.palette.push_back(i == 1   ? kBlack
+                             : i == 0 ? Rgb(1, 1, 1)
+                                      : Rgb(0, 0, static_cast<std::uint8_t>(i)));
+    }
+  }
+  return spec;
+}
+
+std::vector<Variant> Variants() {
+  std::vector<Variant> variants;
+  const auto add = [&](const char* name, BmpSpec spec) { variants.push_back({name, spec}); };
+  for (const int info : {40, 12, 64, 108, 124}) {
+    for (const int bits : {1, 4, 8, 16, 24, 32}) add("plain", Spec(bits, Coding::kRgb, info));
+  }
+  BmpSpec mono = Spec(1, Coding::kRgb);
+  mono.palette = {kWhite, kBlack};
+  add("1 bit, white first", mono);
+  mono.palette = {kBlack, kWhite};
+  add("1 bit, black first", mono);
+  for (const int info : {40, 108, 124}) {
+    add("rle8", Spec(8, Coding::kRle8, info));
+    add("rle4", Spec(4, Coding::kRle4, info));
+    BmpSpec fields = Spec(16, Coding::kBitfields, info);
+    fields.masks = {0xF800, 0x07E0, 0x001F, 0};
+    add("bitfields 565", fields);
+    fields = Spec(32, Coding::kBitfields, info);
+    fields.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0};
+    add("bitfields 32, red low", fields);
+  }
+  BmpSpec used = Spec(8, Coding::kRgb);
+  used.palette.resize(2);
+  used.colours_used = 2;
+  add("8 bits, 2 colours used", used);
+  BmpSpec alpha = Spec(32, Coding::kBitfields, 124);
+  alpha.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+  add("bitfields 32 with alpha", alpha);
+  for (const int bits : {1, 4, 8, 16, 24, 32}) {
+    BmpSpec top = Spec(bits, Coding::kRgb);
+    top.top_down = true;
+    add("top-down", top);
+  }
+  // Of a picture taller than the canvas only the top rows are read: the last rows of a
+  // bottom-up file, the first of a top-down one.
+  for (const int info : {12, 40, 124}) {
+    for (const int bits : {1, 4, 8, 16, 24, 32}) {
+      BmpSpec tall = Spec(bits, Coding::kRgb, info);
+      tall.height = 70;
+      add("taller than the canvas", tall);
+      if (info == 12) continue;
+      tall.top_down = true;
+      add("taller than the canvas, top-down", tall);
+    }
+  }
+  BmpSpec tall_fields = Spec(16, Coding::kBitfields, 40);
+  tall_fields.masks = {0xF800, 0x07E0, 0x001F, 0};
+  tall_fields.height = 70;
+  add("bitfields 565, taller than the canvas", tall_fields);
+  BmpSpec small = Spec(24, Coding::kRgb);
+  small.width = 20;
+  small.height = 10;
+  add("smaller than the Bitfile", small);
+  return variants;
+}
+
+ByteVector Write(const BmpSpec& spec) {
+  if (spec.bits <= 8) {
+    const int entries = static_cast<int>(spec.palette.size());
+    int black = 0;
+    while (spec.palette[static_cast<std::size_t>(black)] != kBlack) ++black;
+    return WriteBmp(spec, [&](int x, int y) -> std::uint32_t {
+      if (Black(x, y)) return static_cast<std::uint32_t>(black);
+      int index = (x + y) % entries;
+      if (index == black) index = (index + 1) % entries;
+      return static_cast<std::uint32_t>(index);
+    });
+  }
+  return WriteBmp(spec, DirectPixel);
+}
+
+ByteVector Expected(const BmpSpec& spec) {
+  return Bits([&](int x, int y) { return x < spec.width && y < spec.height && Black(x, y); });
+}
+
+TEST_F(CorpusTest, EveryVariantConvertsToTheRightBitfile) {
+  int cases = 0;
+  for (const Variant& variant : Variants()) {
+    SCOPED_TRACE(std::string(variant.name) + ", " + std::to_string(variant.spec.bits) +
+                 " bits, header " + std::to_string(variant.spec.info_size));
+    const Outcome run = OpenBytes(Write(variant.spec));
+    EXPECT_TRUE(run.loaded);
+    EXPECT_EQ(run.bits, Expected(variant.spec));
+    ++cases;
+  }
+  std::printf("variants: %d\n", cases);
+}
+
+void Patch32(ByteVector& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
+  // Consistent files at the edges of the sizes: each loads exactly.
+  for (const auto& [width, height] : std::vector<std::pair<int, int>>{
+           {1, 48}, {96, 48}, {97, 48}, {96, -48}, {16384, 1}, {16385, 1}, {1, 1}, {2, 16384}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    BmpSpec spec = Spec(24, Coding::kRgb);
+    spec.width = width;
+    spec.height = height < 0 ? -height : height;
+    spec.top_down = height < 0;
+    const Outcome run = OpenBytes(Write(spec));
+    EXPECT_TRUE(run.loaded);
+    EXPECT_EQ(run.bits, Expected(spec));
+  }
+
+  // The same fields patched into a small file: only what still fits loads.
+  const BmpSpec base_spec = [] {
+    BmpSpec spec = Spec(8, Coding::kRgb);
+    spec.width = 12;
+    spec.height = 8;
+    return spec;
+  }();
+  const ByteVector base = Write(base_spec);
+  struct Patch {
+    const char* field;
+    std::size_t at;
+    std::uint32_t value;
+    bool loads;
+  };
+  const std::uint32_t palette_end = 14 + 40 + 256 * 4;
+  const Patch patches[] = {
+      {"width 0", 18, 0, false},
+      {"width 1", 18, 1, true},
+      {"width 96", 18, 96, false},
+      {"width 97", 18, 97, false},
+      {"width 16384", 18, 16384, false},
+      {"width 16385", 18, 16385, false},
+      {"width -1", 18, 0xFFFFFFFF, false},
+      {"height 48", 22, 48, false},
+      {"height -48", 22, static_cast<std::uint32_t>(-48), false},
+      {"height -8", 22, static_cast<std::uint32_t>(-8), true},
+      {"height 0", 22, 0, false},
+      {"height INT_MIN", 22, 0x80000000U, false},
+      {"height 1", 22, 1, true},
+      {"colours 0", 46, 0, true},
+      {"colours 1", 46, 1, true},
+      {"colours 2", 46, 2, true},
+      {"colours 256", 46, 256, true},
+      {"colours 257", 46, 257, false},
+      {"colours 0xFFFFFFFF", 46, 0xFFFFFFFF, false},
+      {"offset 0", 10, 0, false},
+      {"offset in header", 10, 30, false},
+      {"offset in palette", 10, palette_end - 4, false},
+      {"offset past end", 10, static_cast<std::uint32_t>(base.size()), false},
+      {"offset 0xFFFFFFFF", 10, 0xFFFFFFFF, false},
+      {"planes 2", 26, 0x00080002, false},
+      {"bits 7", 28, 7, false},
+      {"compression 4", 30, 4, false},
+      {"compression RLE8", 30, 1, false},
+      {"info size 41", 14, 41, false},
+      {"info size 0xFFFFFFFF", 14, 0xFFFFFFFF, false},
+  };
+  for (const Patch& patch : patches) {
+    SCOPED_TRACE(patch.field);
+    ByteVector bytes = base;
+    Patch32(bytes, patch.at, patch.value);
+    const Outcome run = OpenBytes(bytes);
+    EXPECT_EQ(run.loaded, patch.loads);
+    // Pixels that name a colour past the palette's end show white: with one colour left,
+    // the black ones (colour 1) are gone.
+    if (run.loaded && std::string(patch.field) == "colours 1") {
+      EXPECT_EQ(run.bits, Bits([](int, int) { return false; }));
+    } else if (run.loaded && std::string(patch.field).starts_with("colours")) {
+      EXPECT_EQ(run.bits, Expected(base_spec));
+    }
+  }
+  // Bit masks the decoder would scale to nothing, turning every pixel black.
+  for (const std::uint32_t red : {0x3FF00000U, 0x00FF00FFU, 0xFFFFFFFFU}) {
+    BmpSpec spec = Spec(32, Coding::kBitfields);
+    spec.masks = {red, 0x0000FF00, 0x000000FF, 0};
+    EXPECT_FALSE(OpenBytes(Write(spec)).loaded) << std::hex << red;
+  }
+  // A header of 118 bytes that declares 5000 x 5000 x 24 bits, and kin: refused before
+  // anything is allocated for the image.
+  for (const int bits : {1, 8, 24, 32}) {
+    BmpSpec huge = Spec(bits, Coding::kRgb);
+    huge.width = 1;
+    huge.height = 1;
+    ByteVector bytes = Write(huge);
+    Patch32(bytes, 18, 5000);
+    Patch32(bytes, 22, 5000);
+    const Outcome run = OpenBytes(bytes);
+    EXPECT_FALSE(run.loaded);
+    if (run.heap_peak >= 0) {
+      EXPECT_LT(run.heap_peak, 2 * 1024 * 1024) << bits;
+    }
+  }
+}
+
+TEST_F(CorpusTest, ValidBmpCutAtEveryLengthFailsOrLoadsWhole) {
+  int cases = 0;
+  for (const BmpSpec& spec : {Spec(24, Coding::kRgb), Spec(1, Coding::kRgb), Spec(8, Coding::kRle8),
+                              Spec(4, Coding::kRle4), Spec(16, Coding::kRgb, 12)}) {
+    BmpSpec small = spec;
+    small.width = 13;
+    small.height = 9;
+    const ByteVector whole = Write(small);
+    const ByteVector expected = Expected(small);
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+      const Outcome run =
+          OpenBytes(ByteVector(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+      if (run.loaded) {
+        EXPECT_EQ(run.bits, expected) << "cut at " << length;
+      }
+      ++cases;
+    }
+  }
+  std::printf("truncations: %d\n", cases);
+}
+
+TEST_F(CorpusTest, EveryHeaderAndPaletteByteAtEveryValue) {
+  BmpSpec spec = Spec(8, Coding::kRgb);
+  spec.width = 9;
+  spec.height = 5;
+  spec.palette = {kBlack, kWhite, Rgb(1, 1, 1), Rgb(0, 0, 200)};
+  spec.colours_used = 4;
+  const auto index = [](int x, int y) {
+    return static_cast<std::uint32_t>(Black(x, y) ? 0 : 1 + (x + y) % 3);
+  };
+  const ByteVector base = WriteBmp(spec, index);
+  const std::size_t header_and_palette = 14 + 40 + 4 * 4;
+  // Fields that the picture does not depend on.
+  const auto ignored = [](std::size_t at) {
+    return (at >= 2 && at < 10) || (at >= 34 && at < 46) || (at >= 50 && at < 54) ||
+           (at >= 54 && (at - 54) % 4 == 3);
+  };
+  // Under valgrind (DOTLOOM_CORPUS_QUICK set) every byte takes a spread of values instead
+  // of all 256, to keep that run within minutes.
+  std::vector<int> values;
+  if (std::getenv("DOTLOOM_CORPUS_QUICK") != nullptr) {
+    values = {0, 1, 2, 3, 4, 7, 8, 16, 31, 32, 64, 127, 128, 200, 254, 255};
+  } else {
+    for (int value = 0; value < 256; ++value) values.push_back(value);
+  }
+  int cases = 0;
+  for (std::size_t at = 0; at < header_and_palette; ++at) {
+    for (const int value : values) {
+      ByteVector bytes = base;
+      bytes[at] = static_cast<std::uint8_t>(value);
+      const Outcome run = OpenBytes(bytes);
+      ++cases;
+      if (bytes == base || ignored(at)) {
+        EXPECT_TRUE(run.loaded) << at << " = " << value;
+        EXPECT_EQ(run.bits, Expected(spec)) << at << " = " << value;
+      } else if (at >= 54 && run.loaded) {
+        // A palette colour changed: its pixels are black exactly when it became black.
+        const std::size_t entry = (at - 54) / 4;
+        std::vector<Colour> palette = spec.palette;
+        const std::size_t channel = 2 - (at - 54) % 4;  // stored blue, green, red
+        palette[entry] = (palette[entry] & ~(0xFFU << (8 * channel))) |
+                         (static_cast<Colour>(value) << (8 * channel));
+        EXPECT_EQ(run.bits, Bits([&](int x, int y) {
+                    return x < spec.width && y < spec.height && palette[index(x, y)] == kBlack;
+                  }))
+            << at << " = " << value;
+      } else if (run.loaded) {
+        // Another reading of the same bytes must give the same picture: nothing undefined.
+        EXPECT_EQ(OpenBytes(bytes).bits, run.bits) << at << " = " << value;
+      }
+    }
+  }
+  std::printf("byte mutations: %d\n", cases);
+}
+
+// RLE streams by hand, for a 4 x 2 picture whose colour 1 is black: the decoder leaves
+// pixels that a stream skips undefined, so a stream must paint every pixel to load.
+TEST_F(CorpusTest, RleStreamsMustPaintEveryPixel) {
+  for (const Coding coding : {Coding::kRle8, Coding::kRle4}) {
+    const bool four = coding == Coding::kRle4;
+    BmpSpec spec = Spec(four ? 4 : 8, coding);
+    spec.width = 4;
+    spec.height = 2;
+    const ByteVector file = Write(spec);
+    const std::size_t offset = file[10] | (file[11] << 8U);
+    const ByteVector header(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+    const std::uint8_t black = four ? 0x11 : 0x01;
+    struct Stream {
+      const char* name;
+      ByteVector bytes;
+      bool loads;
+    };
+    const Stream streams[] = {
+        {"whole", {4, black, 0, 0, 4, black, 0, 1}, true},
+        {"no end marker", {4, black, 0, 0, 4, black}, true},
+        {"run past the row end", {255, black, 0, 0, 4, black, 0, 1}, true},
+        {"row ended early", {2, black, 0, 0, 4, black, 0, 1}, false},
+        {"bitmap ended early", {4, black, 0, 1}, false},
+        {"delta over pixels", {2, black, 0, 2, 1, 0, 1, black, 0, 0, 4, black, 0, 1}, false},
+        {"run cut short", {4, black, 0, 0, 4}, false},
+        {"absolute run cut short", {4, black, 0, 0, 0, 4, black}, false},
+        {"empty", {}, false},
+    };
+    for (const Stream& stream : streams) {
+      SCOPED_TRACE(std::string(stream.name) + (four ? ", RLE4" : ", RLE8"));
+      ByteVector bytes = header;
+      bytes.insert(bytes.end(), stream.bytes.begin(), stream.bytes.end());
+      const Outcome run = OpenBytes(bytes);
+      EXPECT_EQ(run.loaded, stream.loads);
+      if (run.loaded) {
+        EXPECT_EQ(run.bits, Bits([](int x, int y) { return x < 4 && y < 2; }));
+      }
+    }
+  }
+}
+
+ByteVector Png() {
+  QImage image(4, 4, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return {bytes.begin(), bytes.end()};
+}
+
+TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
+  const ByteVector png = Png();
+  ASSERT_FALSE(png.empty());
+  EXPECT_FALSE(OpenBytes(png, "png.bmp").loaded) << "only the BMP decoder may read a .bmp";
+  EXPECT_FALSE(OpenBytes({}, "empty.bmp").loaded);
+  EXPECT_FALSE(OpenBytes({'B', 'M'}, "bm.bmp").loaded);
+
+  for (const char* ending : {"bit", "bmp", "BMP"}) {
+    SCOPED_TRACE(ending);
+    const std::string e = ending;
+    fs::create_directory(dir_ / ("folder." + e));
+    ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir_ / ("zero." + e));
+    fs::create_symlink("/dev/full", dir_ / ("full." + e));
+    // A socket, bound so that it exists as a file.
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socket_path = (dir_ / ("sock." + e)).string();
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    socket_path.copy(address.sun_path, socket_path.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int descriptors = testing::OpenDescriptorCount();
+    for (const std::string name : {"folder.", "fifo.", "zero.", "full.", "sock.", "missing."}) {
+      const Outcome run = OpenThenSave(dir_ / (name + e));
+      EXPECT_FALSE(run.loaded) << name;
+      EXPECT_EQ(run.bits, FailedBits()) << name;
+    }
+    EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+    ::close(sock);
+  }
+}
+
+TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
+  for (const std::size_t size : {0UL, 1UL, 575UL, 576UL, 577UL, 4096UL}) {
+    SCOPED_TRACE(size);
+    ByteVector bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 11 + 3);
+    WriteFile(dir_ / "in.bit", bytes);
+    Canvas canvas;
+    FixedDialog open(dir_ / "in.bit");
+    RunOpenCommand(canvas, open);
+    ByteVector expected(576, 0);
+    std::copy_n(bytes.begin(), std::min<std::size_t>(size, 576), expected.begin());
+    const BitfileCodec::Bytes got = BitfileCodec::EncodeBytes(canvas);
+    EXPECT_EQ(ByteVector(got.begin(), got.end()), expected);
+  }
+}
+
+TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
+  for (const char* name : {"huge.bit", "huge.bmp"}) {
+    const fs::path path = dir_ / name;
+    {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
+      ASSERT_EQ(::pwrite(fd, "\x01", 1, 0), 1);
+      ::close(fd);
+    }
+    Outcome run;
+    if (heap_.available()) {
+      const long before = heap_.live();
+      heap_.reset();
+      run = OpenThenSave(path);
+      EXPECT_LT(heap_.peak() - before, 1 << 20) << name << ": only the start is read";
+    } else {
+      run = OpenThenSave(path);
+    }
+    EXPECT_FALSE(run.loaded);
+    if (std::string(name) == "huge.bit") {
+      EXPECT_EQ(run.bits, Bits([](int x, int y) { return x + y == 0 || (x == 40 && y == 40); }));
+    }
+    fs::remove(path);
+  }
+}
+
+// Valid pictures far larger than the canvas: they load (past Qt's own 128 MiB guard) and
+// only their top-left corner is kept.
+TEST_F(CorpusTest, LargeValidPicturesLoadWithinTheBound) {
+  const auto corner = [](int x, int y) -> std::uint32_t {
+    return x < 96 && y < 48 && Black(x, y) ? kBlack : kWhite;
+  };
+  for (const int bits : {1, 8, 24}) {
+    SCOPED_TRACE(bits);
+    BmpSpec spec = Spec(bits, Coding::kRgb);
+    spec.width = 8192;
+    spec.height = 8192;
+    if (bits == 1) spec.palette = {kWhite, kBlack};
+    if (bits == 8) {
+      spec.palette = {kWhite, kBlack};
+      spec.colours_used = 2;
+    }
+    const ByteVector bytes = WriteBmp(spec, [&](int x, int y) -> std::uint32_t {
+      if (bits > 8) return corner(x, y);
+      return corner(x, y) == kBlack ? 1U : 0U;
+    });
+    const Outcome run = OpenBytes(bytes);
+    EXPECT_TRUE(run.loaded);
+    EXPECT_EQ(run.bits, Bits([](int x, int y) { return Black(x, y); }));
+  }
+}
+
+}  // namespace
+}  // namespace dotloom

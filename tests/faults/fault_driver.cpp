@@ -1,0 +1,196 @@
+// Runs one file command in this process and reports what it left behind, for the fault
+// tests (fault_injection_test.cpp), which start it once per fault with the shim preloaded.
+//
+//   fault_driver open|save PATH [--fsize BYTES] [--as-nobody] [--repeat N]
+//
+// Prints one "key value" per line: the calls the command made per class, the descriptors
+// open before and after, the canvas afterwards (its 576 Bitfile bytes and its picture),
+// and whether a following Save As and Open worked. Exits 0 unless the process itself
+// found a fault: a descriptor left open, a heap that grew over repeats, or a next command
+// that did not work.
+#include <dlfcn.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageWriter>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands/file_commands.h"
+#include "image/bitfile_codec.h"
+#include "platform/picture_files.h"
+#include "tests/faults/fault_plan.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace dotloom;
+namespace fs = std::filesystem;
+
+using testing::FixedDialog;
+
+template <typename Function>
+Function Lookup(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
+}
+
+int Descriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+std::string Hex(const BitfileCodec::Bytes& bytes) {
+  std::string out;
+  char digits[3];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    out += digits;
+  }
+  return out;
+}
+
+std::uint64_t Hash(const Picture& picture) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (const Colour colour : picture.pixels()) hash = (hash ^ colour) * 1099511628211ULL;
+  return hash;
+}
+
+std::vector<std::uint8_t> ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Qt loads its image plugins on first use; that happens here, before the counting starts.
+void WarmUp() {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter(&buffer, "bmp").write(QImage(2, 2, QImage::Format_RGB32));
+  buffer.close();
+  LoadPictureFromBytes({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size())},
+                       2, 2);
+}
+
+// A fresh folder for the next command, made by whoever the process now runs as.
+bool NextCommandWorks(const Canvas& canvas) {
+  char pattern[] = "/tmp/dotloom-next-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) return false;
+  const fs::path folder = pattern;
+  const fs::path bit = folder / "next.bit";
+  const fs::path bmp = folder / "next.bmp";
+  FixedDialog save_bit(bit);
+  FixedDialog save_bmp(bmp);
+  FixedDialog open_bmp(bmp);
+  RunSaveAsCommand(canvas, save_bit);
+  RunSaveAsCommand(canvas, save_bmp);
+  const BitfileCodec::Bytes expected = BitfileCodec::EncodeBytes(canvas);
+  const std::vector<std::uint8_t> written = ReadAll(bit);
+  bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
+  Canvas reopened;
+  RunOpenCommand(reopened, open_bmp);
+  ok = ok && reopened.picture() == canvas.Image();
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr,
+                 "usage: fault_driver open|save PATH [--fsize N] [--as-nobody] [--repeat N]\n");
+    return 2;
+  }
+  const std::string command = argv[1];
+  const fs::path path = argv[2];
+  long repeat = 1;
+  std::optional<rlimit> saved_fsize;
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--fsize" && i + 1 < argc) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const auto bytes = static_cast<rlim_t>(std::stoull(argv[++i]));
+      // Only the soft limit, so that it can be lifted again for the next command.
+      rlimit limit{};
+      ::getrlimit(RLIMIT_FSIZE, &limit);
+      saved_fsize = limit;
+      limit.rlim_cur = bytes;
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+    } else if (option == "--as-nobody") {
+      if (::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+           ::setresuid(65534, 65534, 65534) != 0)) {
+        return 3;
+      }
+    } else if (option == "--repeat" && i + 1 < argc) {
+      repeat = std::stol(argv[++i]);
+    }
+  }
+
+  const auto arm = Lookup<void (*)(int)>("dotloom_fault_arm");
+  const auto count = Lookup<long (*)(const char*)>("dotloom_fault_count");
+  const auto heap_live = Lookup<long (*)()>("dotloom_heap_live");
+
+  // A canvas with a picture and a drawing, so that what a failure keeps can be told apart.
+  Canvas canvas;
+  Picture picture(20, 10, Rgb(0x40, 0x80, 0xC0));
+  picture.Set(3, 4, kBlack);
+  canvas.SetPicture(picture);
+  BitfileCodec::Bytes drawing{};
+  for (std::size_t i = 0; i < drawing.size(); ++i) drawing[i] = static_cast<std::uint8_t>(i * 7);
+  BitfileCodec::DecodeBytes(drawing, canvas);
+  WarmUp();
+
+  const int descriptors_before = Descriptors();
+  long heap_after_warm_up = 0;
+  if (arm != nullptr) arm(1);
+  for (long i = 0; i < repeat; ++i) {
+    if (i == 100 && heap_live != nullptr) heap_after_warm_up = heap_live();
+    FixedDialog dialog(path);
+    if (command == "open") {
+      RunOpenCommand(canvas, dialog);
+    } else {
+      RunSaveAsCommand(canvas, dialog);
+    }
+  }
+  const long heap_at_end = heap_live != nullptr ? heap_live() : 0;
+  if (arm != nullptr) arm(0);
+  const int descriptors_after = Descriptors();
+
+  int faults = 0;
+  if (count != nullptr) {
+    std::printf("calls");
+    for (const char* name : kFaultClasses) std::printf(" %s=%ld", name, count(name));
+    std::printf("\n");
+  }
+  std::printf("descriptors %d %d\n", descriptors_before, descriptors_after);
+  if (descriptors_after != descriptors_before) ++faults;
+  if (repeat > 100 && heap_live != nullptr) {
+    const long growth = heap_at_end - heap_after_warm_up;
+    std::printf("heap_growth %ld\n", growth);
+    if (growth > 4096) ++faults;
+  }
+  std::printf("canvas %s\n", Hex(BitfileCodec::EncodeBytes(canvas)).c_str());
+  std::printf("picture %dx%d %llx\n", canvas.picture().width(), canvas.picture().height(),
+              static_cast<unsigned long long>(Hash(canvas.picture())));
+  if (saved_fsize) ::setrlimit(RLIMIT_FSIZE, &*saved_fsize);
+  const bool next = NextCommandWorks(canvas);
+  std::printf("next %s\n", next ? "ok" : "failed");
+  if (!next) ++faults;
+  return faults == 0 ? 0 : 1;
+}

@@ -1,0 +1,360 @@
+// Every file command under injected faults: failing system calls (through the preloaded
+// shim), hostile paths, file size limits and missing permissions. Each case runs the
+// command in a fresh fault_driver process and then checks, from outside, what it left.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/faults/fault_plan.h"
+#include "tests/support/bmp_writer.h"
+#include "tests/support/test_support.h"
+
+extern char** environ;
+
+namespace dotloom {
+namespace {
+namespace fs = std::filesystem;
+using testing::ByteVector;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct Outcome {
+  int status = -1;  // the exit code, or -1 when the driver did not exit normally
+  std::map<std::string, std::string> values;
+  std::string output;
+  std::string Get(const std::string& key) const {
+    const auto found = values.find(key);
+    return found == values.end() ? std::string() : found->second;
+  }
+};
+
+// Runs the driver with the shim preloaded and the given extra environment.
+Outcome Drive(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment = {}) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (text.rfind("DOTLOOM_FAULT_", 0) != 0 && text.rfind("LD_PRELOAD=", 0) != 0) {
+      env.push_back(text);
+    }
+  }
+  env.push_back(std::string("LD_PRELOAD=") + DOTLOOM_FAULT_SHIM);
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  env.insert(env.end(), environment.begin(), environment.end());
+  std::vector<std::string> argv = {DOTLOOM_FAULT_DRIVER};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+
+  int pipe_fds[2];
+  EXPECT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(pipe_fds[1], STDOUT_FILENO);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(pipe_fds[1]);
+  Outcome outcome;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
+    outcome.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream lines(outcome.output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto space = line.find(' ');
+    if (space != std::string::npos) outcome.values[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return outcome;
+}
+
+// "open=1 read=2 ..." as numbers per class.
+std::map<std::string, int> Calls(const Outcome& outcome) {
+  std::map<std::string, int> calls;
+  std::istringstream words(outcome.Get("calls"));
+  std::string word;
+  while (words >> word) {
+    const auto equals = word.find('=');
+    calls[word.substr(0, equals)] = std::stoi(word.substr(equals + 1));
+  }
+  return calls;
+}
+
+int Entries(const fs::path& folder) {
+  return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+ByteVector SmallBmp() {
+  testing::BmpSpec spec;
+  spec.width = 30;
+  spec.height = 20;
+  spec.bits = 8;
+  spec.palette = {kBlack, kWhite, Rgb(1, 1, 1), Rgb(200, 10, 10)};
+  spec.colours_used = 4;
+  return WriteBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
+}
+
+ByteVector Pattern(std::size_t size, int seed) {
+  ByteVector bytes(size);
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 13 + static_cast<std::size_t>(seed));
+  return bytes;
+}
+
+// True when after is before with some prefix of written laid over it, as a Bitfile save
+// that failed midway leaves it: bytes already written stay written, nothing else changes.
+bool PrefixOver(const ByteVector& after, const ByteVector& written, const ByteVector& before) {
+  for (std::size_t m = 0; m <= written.size(); ++m) {
+    ByteVector expected = before;
+    if (expected.size() < m) expected.resize(m);
+    std::copy_n(written.begin(), m, expected.begin());
+    if (after == expected) return true;
+  }
+  return false;
+}
+
+class FaultInjectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::permissions(dir_.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+  }
+
+  // Lays out the files every case starts from, removing what an earlier case left.
+  void Reset() {
+    for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path());
+    WriteFile(dir_ / "in.bit", Pattern(576, 1));
+    WriteFile(dir_ / "in.bmp", SmallBmp());
+    WriteFile(dir_ / "out.bit", old_bit_);
+    WriteFile(dir_ / "out.bmp", old_bmp_);
+  }
+
+  TempDir dir_;
+  const ByteVector old_bit_ = Pattern(1000, 5);
+  const ByteVector old_bmp_ = ByteVector{'o', 'l', 'd'};
+};
+
+struct Command {
+  const char* verb;
+  const char* file;
+};
+constexpr Command kCommands[] = {
+    {"open", "in.bit"}, {"open", "in.bmp"}, {"save", "out.bit"}, {"save", "out.bmp"}};
+
+TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState) {
+  int cases = 0;
+  std::vector<Command> commands(std::begin(kCommands), std::end(kCommands));
+  commands.push_back({"save", "new.bit"});  // saves to names that do not exist yet
+  commands.push_back({"save", "new.bmp"});
+  for (const Command& command : commands) {
+    SCOPED_TRACE(std::string(command.verb) + " " + command.file);
+    const bool fresh = std::string(command.file).starts_with("new");
+    const bool save = std::string(command.verb) == "save";
+    const bool bitfile = std::string(command.file).ends_with(".bit");
+    // What success and failure look like, from a run without faults and one on a missing file.
+    Reset();
+    const Outcome clean = Drive({command.verb, (dir_ / command.file).string()});
+    ASSERT_EQ(clean.status, 0) << clean.output;
+    const ByteVector written = ReadFile(dir_ / command.file);
+    const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+    ASSERT_EQ(missing.status, 0) << missing.output;
+    const std::map<std::string, int> calls = Calls(clean);
+    EXPECT_GT(calls.at("open"), 0);
+
+    for (const auto& [name, count] : calls) {
+      for (int k = 1; k <= count; ++k) {
+        for (const char* kind : kFaultKinds) {
+          // Only reads and writes can come up short.
+          if (std::string(kind) == "SHORT" && name != "read" && name != "write") continue;
+          SCOPED_TRACE(name + " #" + std::to_string(k) + " " + kind);
+          Reset();
+          const Outcome run =
+              Drive({command.verb, (dir_ / command.file).string()},
+                    {"DOTLOOM_FAULT_CLASS=" + name, "DOTLOOM_FAULT_NTH=" + std::to_string(k),
+                     std::string("DOTLOOM_FAULT_KIND=") + kind});
+          ++cases;
+          ASSERT_EQ(run.status, 0) << run.output;  // no crash, no descriptor left, next works
+          // EINTR and short transfers are retried: they must not change the outcome.
+          const bool harmless = std::string(kind) == "EINTR" || std::string(kind) == "SHORT";
+          if (!save) {
+            const bool succeeded = run.Get("canvas") == clean.Get("canvas") &&
+                                   run.Get("picture") == clean.Get("picture");
+            const bool failed = run.Get("picture") == missing.Get("picture") &&
+                                run.Get("canvas") == missing.Get("canvas");
+            EXPECT_TRUE(succeeded || (!harmless && failed)) << run.output;
+          } else if (bitfile) {
+            const ByteVector after = ReadFile(dir_ / command.file);
+            if (harmless) {
+              EXPECT_EQ(after, written);
+            } else {
+              EXPECT_TRUE(PrefixOver(after, ByteVector(written.begin(), written.begin() + 576),
+                                     fresh ? ByteVector{} : old_bit_));
+            }
+          } else {
+            const bool exists = fs::exists(dir_ / command.file);
+            const ByteVector after = ReadFile(dir_ / command.file);
+            const ByteVector& before = fresh ? ByteVector{} : old_bmp_;
+            EXPECT_TRUE(after == written || (!harmless && (fresh ? !exists : after == before)));
+            EXPECT_EQ(Entries(dir_.path()), 4 + (fresh && exists ? 1 : 0))
+                << "no temporary file is left";
+          }
+        }
+      }
+    }
+  }
+  std::printf("fault cases run: %d\n", cases);
+  EXPECT_GT(cases, 40);
+}
+
+// Names that cannot be opened or written, each for every command: nothing changes, no
+// descriptor stays open and the next command works.
+TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
+  int cases = 0;
+  const std::string long_name(300, 'n');
+  for (const char* ending : {"bit", "bmp"}) {
+    SCOPED_TRACE(ending);
+    Reset();
+    const std::string e = ending;
+    fs::create_symlink("/dev/full", dir_ / ("full." + e));
+    fs::create_symlink("/dev/zero", dir_ / ("zero." + e));
+    fs::create_directory(dir_ / ("folder." + e));
+    WriteFile(dir_ / ("file." + e), ByteVector{1});
+    fs::create_symlink("loop." + e, dir_ / ("loop." + e));
+    ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
+    const std::vector<std::string> names = {"full." + e,    "zero." + e,
+                                            "folder." + e,  "missing." + e,
+                                            "no/such." + e, "file." + e + "/x." + e,
+                                            "loop." + e,    long_name + "." + e,
+                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e};
+    const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+    for (const std::string& name : names) {
+      for (const char* verb : {"open", "save"}) {
+        SCOPED_TRACE(std::string(verb) + " " + name.substr(0, 40));
+        const Outcome run = Drive({verb, (dir_ / name).string()});
+        ++cases;
+        ASSERT_EQ(run.status, 0) << run.output;
+        if (std::string(verb) == "open") {
+          EXPECT_EQ(run.Get("canvas"), missing.Get("canvas"));
+        }
+        EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
+      }
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_EQ(ReadFile(dir_ / ("file." + e)), ByteVector{1});
+  }
+  std::printf("hostile path cases run: %d\n", cases);
+}
+
+// Saves past RLIMIT_FSIZE (SIGXFSZ ignored, as the driver does): a Bitfile keeps the
+// bytes written before the limit, a BMP is all or nothing.
+TEST_F(FaultInjectionTest, FileSizeLimitsKeepTheSaveRules) {
+  Reset();
+  const Outcome clean_bit = Drive({"save", (dir_ / "fresh.bit").string()});
+  const Outcome clean_bmp = Drive({"save", (dir_ / "fresh.bmp").string()});
+  const ByteVector bit = ReadFile(dir_ / "fresh.bit");
+  const ByteVector bmp = ReadFile(dir_ / "fresh.bmp");
+  for (const int limit : {0, 1, 100, 575, 577, 4096, 15000}) {
+    SCOPED_TRACE(limit);
+    Reset();
+    for (const char* name : {"out.bit", "out.bmp", "new.bit", "new.bmp"}) {
+      const Outcome run = Drive({"save", (dir_ / name).string(), "--fsize", std::to_string(limit)});
+      ASSERT_EQ(run.status, 0) << run.output;
+    }
+    // Reading is not limited: both opens still draw what their files hold.
+    for (const char* name : {"in.bit", "in.bmp"}) {
+      const Outcome run = Drive({"open", (dir_ / name).string(), "--fsize", std::to_string(limit)});
+      ASSERT_EQ(run.status, 0) << run.output;
+      EXPECT_EQ(run.Get("canvas"), Drive({"open", (dir_ / name).string()}).Get("canvas"));
+    }
+    EXPECT_TRUE(PrefixOver(ReadFile(dir_ / "out.bit"), bit, old_bit_));
+    const ByteVector new_bit = ReadFile(dir_ / "new.bit");
+    const auto kept = static_cast<std::ptrdiff_t>(std::min(576, limit));
+    EXPECT_EQ(new_bit, ByteVector(bit.begin(), bit.begin() + kept));
+    const ByteVector out_bmp = ReadFile(dir_ / "out.bmp");
+    EXPECT_TRUE(out_bmp == old_bmp_ || out_bmp == bmp);
+    EXPECT_EQ(fs::exists(dir_ / "new.bmp"), static_cast<std::size_t>(limit) >= bmp.size());
+    EXPECT_EQ(Entries(dir_.path()), fs::exists(dir_ / "new.bmp") ? 6 : 5);
+  }
+}
+
+// Files and folders the user may not read or write. As root, the driver drops to nobody.
+TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
+  Reset();
+  fs::permissions(dir_ / "in.bit", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir_ / "in.bmp", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dir_ / "out.bit", fs::perms::owner_read | fs::perms::owner_write |
+                                        fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir_ / "out.bmp", fs::perms::owner_read | fs::perms::owner_write |
+                                        fs::perms::group_read | fs::perms::others_read);
+  const std::vector<std::string> drop =
+      ::geteuid() == 0 ? std::vector<std::string>{"--as-nobody"} : std::vector<std::string>{};
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+  for (const Command& command : kCommands) {
+    std::vector<std::string> args = {command.verb, (dir_ / command.file).string()};
+    args.insert(args.end(), drop.begin(), drop.end());
+    const Outcome run = Drive(args);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
+  }
+  for (const char* name : {"new.bit", "new.bmp"}) {
+    std::vector<std::string> args = {"save", (dir_ / name).string()};
+    args.insert(args.end(), drop.begin(), drop.end());
+    ASSERT_EQ(Drive(args).status, 0);
+  }
+  EXPECT_EQ(ReadFile(dir_ / "out.bit"), old_bit_);
+  EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
+  EXPECT_EQ(Entries(dir_.path()), 4);
+}
+
+// A thousand failing commands in one process leave the descriptors and the heap as they were.
+TEST_F(FaultInjectionTest, AThousandFailuresLeaveNoTrace) {
+  Reset();
+  fs::create_symlink("/dev/full", dir_ / "full.bmp");
+  fs::create_directory(dir_ / "folder.bit");
+  const std::vector<std::vector<std::string>> runs = {
+      {"open", (dir_ / "missing.bmp").string()},
+      {"open", (dir_ / "folder.bit").string()},
+      {"save", (dir_ / "full.bmp").string()},
+      {"save", (dir_ / "no" / "x.bit").string()},
+  };
+  for (std::vector<std::string> args : runs) {
+    args.insert(args.end(), {"--repeat", "1000"});
+    const Outcome run = Drive(args);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.Get("heap_growth"), "0") << run.output;
+  }
+  // And through the shim: every write fails.
+  for (const char* name : {"out.bit", "out.bmp"}) {
+    const Outcome run = Drive({"save", (dir_ / name).string(), "--repeat", "1000"},
+                              {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1",
+                               "DOTLOOM_FAULT_EVERY=1", "DOTLOOM_FAULT_KIND=ENOSPC"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.Get("heap_growth"), "0") << run.output;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
+}
+
+}  // namespace
+}  // namespace dotloom

@@ -1,0 +1,246 @@
+/* Preloaded into a test process (LD_PRELOAD) to make one system call fail on purpose, and to
+ * count the heap.
+ *
+ * Faults: while armed (dotloom_fault_arm), the calls of one class are counted, and the k-th
+ * one fails as the environment says:
+ *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename
+ *   DOTLOOM_FAULT_NTH    k, from 1; 0 (or unset) counts without failing
+ *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
+ *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
+ * A failing close really closes first, as Linux does. Calls are counted per class whether
+ * or not one fails, so a run without a fault tells how many calls a command makes.
+ *
+ * Heap: malloc and friends are counted in bytes live and the peak since the last reset.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <stdarg.h>
+#include <stdatomic.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+enum { kOpen, kRead, kWrite, kFsync, kClose, kRename, kClasses };
+static const char* const kClassNames[kClasses] = {"open",  "read",  "write",
+                                                  "fsync", "close", "rename"};
+
+static int armed;
+static int fault_class = -1;
+static long fault_nth;
+static int fault_every;
+static int fault_kind; /* an errno value, or -1 for a short transfer */
+static long counts[kClasses];
+
+static void Configure(void) {
+  static int done;
+  if (done) return;
+  done = 1;
+  const char* name = getenv("DOTLOOM_FAULT_CLASS");
+  const char* nth = getenv("DOTLOOM_FAULT_NTH");
+  const char* kind = getenv("DOTLOOM_FAULT_KIND");
+  const char* every = getenv("DOTLOOM_FAULT_EVERY");
+  for (int i = 0; name && i < kClasses; ++i) {
+    if (strcmp(name, kClassNames[i]) == 0) fault_class = i;
+  }
+  fault_nth = nth ? atol(nth) : 0;
+  fault_every = every && atoi(every) != 0;
+  fault_kind = EIO;
+  if (kind && strcmp(kind, "ENOSPC") == 0) fault_kind = ENOSPC;
+  if (kind && strcmp(kind, "EINTR") == 0) fault_kind = EINTR;
+  if (kind && strcmp(kind, "SHORT") == 0) fault_kind = -1;
+}
+
+void dotloom_fault_arm(int on) {
+  Configure();
+  if (on) memset(counts, 0, sizeof counts);
+  armed = on;
+}
+
+long dotloom_fault_count(const char* class_name) {
+  for (int i = 0; i < kClasses; ++i) {
+    if (strcmp(class_name, kClassNames[i]) == 0) return counts[i];
+  }
+  return -1;
+}
+
+/* 0: go ahead; otherwise the errno to fail with, or -1 for a short transfer. */
+static int Fault(int class_id) {
+  if (!armed) return 0;
+  const long n = ++counts[class_id];
+  if (class_id != fault_class || fault_nth <= 0) return 0;
+  if (n == fault_nth || (fault_every && n > fault_nth)) return fault_kind;
+  return 0;
+}
+
+#define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+
+static int Fail(int error) {
+  errno = error;
+  return -1;
+}
+
+static int OpenFault(void) {
+  const int f = Fault(kOpen);
+  return f == -1 ? EIO : f; /* an open cannot be short */
+}
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  const int f = OpenFault();
+  if (f) return Fail(f);
+  return REAL(open)(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  const int f = OpenFault();
+  if (f) return Fail(f);
+  return REAL(open64)(path, flags, mode);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  const int f = OpenFault();
+  if (f) return Fail(f);
+  return REAL(openat)(dir, path, flags, mode);
+}
+
+/* glibc opens the temporary file of mkostemp internally, out of reach of open above. */
+int mkostemp(char* pattern, int flags) {
+  const int f = OpenFault();
+  if (f) return Fail(f);
+  return REAL(mkostemp)(pattern, flags);
+}
+
+static size_t Shorter(size_t count) { return count > 1 ? count / 2 : count; }
+
+ssize_t read(int fd, void* buffer, size_t count) {
+  const int f = Fault(kRead);
+  if (f > 0) return Fail(f);
+  return REAL(read)(fd, buffer, f ? Shorter(count) : count);
+}
+
+ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+  const int f = Fault(kRead);
+  if (f > 0) return Fail(f);
+  return REAL(pread)(fd, buffer, f ? Shorter(count) : count, offset);
+}
+
+ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
+  const int f = Fault(kRead);
+  if (f > 0) return Fail(f);
+  return REAL(pread64)(fd, buffer, f ? Shorter(count) : count, offset);
+}
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+  const int f = Fault(kWrite);
+  if (f > 0) return Fail(f);
+  return REAL(write)(fd, buffer, f ? Shorter(count) : count);
+}
+
+ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  const int f = Fault(kWrite);
+  if (f > 0) return Fail(f);
+  return REAL(pwrite)(fd, buffer, f ? Shorter(count) : count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
+  const int f = Fault(kWrite);
+  if (f > 0) return Fail(f);
+  return REAL(pwrite64)(fd, buffer, f ? Shorter(count) : count, offset);
+}
+
+int fsync(int fd) {
+  const int f = Fault(kFsync);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return REAL(fsync)(fd);
+}
+
+int close(int fd) {
+  const int f = Fault(kClose);
+  const int result = REAL(close)(fd);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return result;
+}
+
+int rename(const char* from, const char* to) {
+  const int f = Fault(kRename);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return REAL(rename)(from, to);
+}
+
+/* Heap accounting over glibc's own allocator. */
+extern void* __libc_malloc(size_t);
+extern void* __libc_calloc(size_t, size_t);
+extern void* __libc_realloc(void*, size_t);
+extern void* __libc_memalign(size_t, size_t);
+extern void __libc_free(void*);
+
+static atomic_long heap_live;
+static atomic_long heap_peak;
+
+static void* Counted(void* block) {
+  if (block) {
+    const long live = atomic_fetch_add(&heap_live, (long)malloc_usable_size(block)) +
+                      (long)malloc_usable_size(block);
+    long peak = atomic_load(&heap_peak);
+    while (live > peak && !atomic_compare_exchange_weak(&heap_peak, &peak, live)) {
+    }
+  }
+  return block;
+}
+
+static void Uncount(void* block) {
+  if (block) atomic_fetch_sub(&heap_live, (long)malloc_usable_size(block));
+}
+
+void* malloc(size_t size) { return Counted(__libc_malloc(size)); }
+void* calloc(size_t count, size_t size) { return Counted(__libc_calloc(count, size)); }
+void free(void* block) {
+  Uncount(block);
+  __libc_free(block);
+}
+void* realloc(void* block, size_t size) {
+  Uncount(block);
+  void* moved = __libc_realloc(block, size);
+  if (!moved && block && size) { /* failed: the old block stays */
+    Counted(block);
+    return NULL;
+  }
+  return Counted(moved);
+}
+void* memalign(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
+void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  void* block = memalign(alignment, size);
+  if (!block) return ENOMEM;
+  *out = block;
+  return 0;
+}
+void* valloc(size_t size) { return memalign((size_t)sysconf(_SC_PAGESIZE), size); }
+
+void dotloom_heap_reset_peak(void) { atomic_store(&heap_peak, atomic_load(&heap_live)); }
+long dotloom_heap_live(void) { return atomic_load(&heap_live); }
+long dotloom_heap_peak(void) { return atomic_load(&heap_peak); }
