@@ -6,29 +6,26 @@
 
 namespace dotloom::BitfileCodec {
 
+// The canvas keeps its drawing in the Bitfile's own layout, so both conversions are one strip
+// of 96 column bytes per band.
+
 void DecodeBytes(std::span<const std::uint8_t> bytes, Canvas& canvas) {
-  const std::size_t count = std::min(bytes.size(), BitfileSize);
-  for (std::size_t offset = 0; offset < count; ++offset) {
-    const unsigned byte = bytes[offset];
-    if (byte == 0) continue;
-    const int x = static_cast<int>(offset % kColumns);
-    const int top = static_cast<int>(offset / kColumns) * kRowsPerBand;
-    for (int k = 0; k < kRowsPerBand; ++k) {
-      if ((byte >> static_cast<unsigned>(k)) & 1U) canvas.PSet(x, top + k, kBlack);
-    }
+  // A short input simply has fewer columns: what lies past its end reads as 0, paints nothing.
+  for (int band = 0; band < kBands; ++band) {
+    const std::size_t start = static_cast<std::size_t>(band) * kColumns;
+    if (start >= bytes.size()) break;
+    canvas.PSetBlackStrip(
+        band, bytes.subspan(start, std::min<std::size_t>(kColumns, bytes.size() - start)));
   }
 }
 
 Bytes EncodeBytes(const Canvas& canvas) {
+  static_assert(Canvas::kStripHeight == kRowsPerBand && Canvas::kWidth >= kColumns &&
+                Canvas::kStrips >= kBands);
   Bytes bytes{};
-  for (std::size_t offset = 0; offset < BitfileSize; ++offset) {
-    const int x = static_cast<int>(offset % kColumns);
-    const int top = static_cast<int>(offset / kColumns) * kRowsPerBand;
-    unsigned byte = 0;
-    for (int k = 0; k < kRowsPerBand; ++k) {
-      if (canvas.Point(x, top + k) == kBlack) byte |= 1U << static_cast<unsigned>(k);
-    }
-    bytes[offset] = static_cast<std::uint8_t>(byte);
+  for (int band = 0; band < kBands; ++band) {
+    canvas.BlackStrip(
+        band, std::span(bytes).subspan(static_cast<std::size_t>(band) * kColumns, kColumns));
   }
   return bytes;
 }

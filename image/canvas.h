@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <span>
 
 #include "image/colour.h"
 #include "image/picture.h"
@@ -18,6 +20,11 @@ class Canvas {
   static constexpr int kWidth = 99;
   static constexpr int kHeight = 52;
 
+  // The interior in strips of 8 rows, the last one half used: the layout of small monochrome
+  // display controllers, and so of Bitfiles.
+  static constexpr int kStripHeight = 8;
+  static constexpr int kStrips = (kHeight + kStripHeight - 1) / kStripHeight;
+
   // A black background would make every cleared pixel encode as a 1 bit, so black is
   // replaced by white.
   explicit Canvas(Colour back_colour = kWhite);
@@ -32,6 +39,15 @@ class Canvas {
   // it never reads as black.
   Colour Point(double x, double y) const;
 
+  // Strip-at-a-time forms of PSet and Point for callers that touch thousands of pixels, such
+  // as the Bitfile codec. A strip is one byte per column from x = 0, and bit k of a byte is
+  // the pixel of row kStripHeight * strip + k. PSetBlackStrip is PSet(x, y, kBlack) for every
+  // set bit; BlackStrip sets the bit of every pixel for which Point(x, y) == kBlack and clears
+  // the others. Bytes and bits past the interior are ignored or read as 0, as are strips
+  // outside it.
+  void PSetBlackStrip(int strip, std::span<const std::uint8_t> columns);
+  void BlackStrip(int strip, std::span<std::uint8_t> columns) const;
+
   // Replaces the background picture. Only the part the interior can show is kept: the
   // control never resizes, so the rest could never be shown, read or saved.
   void SetPicture(const Picture& picture);
@@ -41,15 +57,23 @@ class Canvas {
   Picture Image() const;
 
  private:
-  // Marks a drawing pixel that PSet has not touched; no colour has its top byte set.
-  static constexpr Colour kUnpainted = 0xFF000000;
   static constexpr std::size_t kPixels = std::size_t{kWidth} * kHeight;
+
+  // One bit per pixel, laid out in strips as above.
+  using Plane = std::array<std::uint8_t, std::size_t{kStrips} * kWidth>;
 
   Colour Shown(int x, int y) const;
 
   Colour back_colour_;
   Picture picture_;
-  std::array<Colour, kPixels> drawing_;
+  // The drawing as bit planes in the Bitfile's own layout, so that Cls and a whole Bitfile
+  // cost a few dozen vector operations rather than one store per pixel: painted_ marks every
+  // pixel PSet has touched since Cls, black_ those of them painted black, and colour_ holds
+  // the colour of the others. picture_black_ marks the picture's black pixels.
+  Plane painted_{};
+  Plane black_{};
+  Plane picture_black_{};
+  std::array<Colour, kPixels> colour_{};
 };
 
 }  // namespace dotloom

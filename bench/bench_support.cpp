@@ -1,0 +1,107 @@
+#include "bench/bench_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QImage>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+namespace dotloom::bench {
+namespace fs = std::filesystem;
+
+namespace {
+
+template <std::size_t N>
+void PutLittleEndian(ByteVector& out, std::uint64_t value) {
+  for (std::size_t i = 0; i < N; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+std::uint64_t WriteBmp24(const fs::path& path, int width, int height) {
+  const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
+  const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);
+  constexpr std::uint64_t kHeaderSize = 14 + 40;
+  ByteVector header;
+  header.push_back('B');
+  header.push_back('M');
+  PutLittleEndian<4>(header, kHeaderSize + pixel_bytes);
+  PutLittleEndian<4>(header, 0);
+  PutLittleEndian<4>(header, kHeaderSize);
+  PutLittleEndian<4>(header, 40);
+  PutLittleEndian<4>(header, static_cast<std::uint64_t>(width));
+  PutLittleEndian<4>(header, static_cast<std::uint64_t>(height));  // positive: bottom-up
+  PutLittleEndian<2>(header, 1);
+  PutLittleEndian<2>(header, 24);
+  PutLittleEndian<4>(header, 0);  // no compression
+  PutLittleEndian<4>(header, pixel_bytes);
+  PutLittleEndian<4>(header, 2835);
+  PutLittleEndian<4>(header, 2835);
+  PutLittleEndian<4>(header, 0);
+  PutLittleEndian<4>(header, 0);
+
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+  const std::vector<char> grey_row(row_size, static_cast<char>(0x80));
+  std::vector<char> marked_row = grey_row;
+  for (int i = 0; i < 3; ++i) marked_row[3 + static_cast<std::size_t>(i)] = 0;  // pixel x = 1
+  for (int y = height - 1; y >= 0; --y) {
+    const std::vector<char>& row = y == 1 ? marked_row : grey_row;
+    out.write(row.data(), static_cast<std::streamsize>(row.size()));
+  }
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+  return kHeaderSize + pixel_bytes;
+}
+
+namespace {
+
+std::uint32_t ReadLittleEndian(const char* bytes, int count) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    value |= std::uint32_t{static_cast<std::uint8_t>(bytes[i])} << (8 * i);
+  }
+  return value;
+}
+
+}  // namespace
+
+int DecodeTopRows(const fs::path& path, int rows) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  QByteArray bmp(54, Qt::Uninitialized);
+  int decoded = 0;
+  if (::pread(fd, bmp.data(), 54, 0) == 54) {
+    const std::uint32_t offset = ReadLittleEndian(bmp.constData() + 10, 4);
+    const std::uint32_t width = ReadLittleEndian(bmp.constData() + 18, 4);
+    const std::uint32_t height = ReadLittleEndian(bmp.constData() + 22, 4);
+    const std::uint32_t bits = ReadLittleEndian(bmp.constData() + 28, 2);
+    const std::uint64_t row_size = (std::uint64_t{width} * bits + 31) / 32 * 4;
+    const auto kept = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(height, static_cast<std::uint64_t>(rows)));
+    const std::uint64_t start = offset + row_size * (height - kept);
+    const auto count = static_cast<qsizetype>(row_size * kept);
+    bmp.resize(54 + count);
+    if (::pread(fd, bmp.data() + 54, static_cast<std::size_t>(count), static_cast<off_t>(start)) ==
+        count) {
+      for (int i = 0; i < 4; ++i) {  // the file's size, the pixels' offset and the height
+        bmp[2 + i] = static_cast<char>((54 + count) >> (8 * i));
+        bmp[10 + i] = static_cast<char>(54 >> (8 * i));
+        bmp[22 + i] = static_cast<char>(kept >> (8 * i));
+      }
+      decoded = QImage::fromData(bmp, "BMP").height();
+    }
+  }
+  ::close(fd);
+  return decoded;
+}
+
+}  // namespace dotloom::bench

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# File > Open on 24-bit BMP files of 100^2 to 8000^2 pixels: peak memory, one process per
+# measurement, then time through Google Benchmark.
+#
+#   bench/large_bmp.sh [BUILD_DIR] [RUNS]      (defaults: build/bench, 3)
+#
+# Peak memory is ru_maxrss of dotloom_bmp_peak: "open" runs the command, "none" is the same
+# process without it (the baseline), "qt" is Qt's decoder alone on the whole picture, "rows"
+# reads and decodes only the 52 rows that can be shown. The extra memory of Open is
+# open - none; the target compares it with the file's size.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/bench}
+runs=${2:-3}
+driver=$build/bench/dotloom_bmp_peak
+[[ -x $driver ]] || { echo "missing $driver: cmake --preset bench && cmake --build --preset bench" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+peak() {  # mode file -> median KiB over $runs processes; fails when the picture did not open
+  for _ in $(seq "$runs"); do
+    line=$("$driver" "$1" "$2")
+    [[ $1 == none || $line == *opened=1* ]] || { echo "did not open: $2 ($1)" >&2; }
+    kib=${line#peak_kib=}; echo "${kib%% *}"
+  done | median
+}
+
+echo "peak RSS in KiB, median of $runs processes each"
+printf '%-6s %11s %8s %8s %8s %8s %10s %7s\n' side "file KiB" none open qt rows open-none /file
+for side in 100 1000 4000 8000; do
+  file=$work/$side.bmp
+  bytes=$("$driver" make "$file" "$side")
+  none=$(peak none "$file"); open=$(peak open "$file"); qt=$(peak qt "$file")
+  rows=$(peak rows "$file")
+  awk -v s="$side" -v b="$bytes" -v n="$none" -v o="$open" -v q="$qt" -v r="$rows" 'BEGIN {
+    printf "%-6s %11d %8d %8d %8d %8d %10d %7.3f\n", s, b / 1024, n, o, q, r, o - n, (o - n) * 1024 / b }'
+  rm -f "$file"
+done
+
+echo
+"$build/bench/dotloom_bench_large_bmp" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
+  --benchmark_report_aggregates_only=true

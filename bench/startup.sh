@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Start-up time and peak memory of Dotloom against a bare Qt window showing the same things.
+#
+#   bench/startup.sh [BUILD_DIR] [RUNS]      (defaults: build/bench, 15)
+#
+# Starts its own Xvfb, then launches the two programs alternately RUNS times each (which one
+# goes first alternates too), each through dotloom_startup_probe: the time from just before
+# exec to the window being viewable, the processor time the program had used by then (less
+# disturbed by other load than the wall clock), and VmHWM half a second later. Prints each
+# run and the medians with their ratios.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/bench}
+runs=${2:-15}
+settle_ms=500
+
+probe=$build/bench/dotloom_startup_probe
+dotloom=$build/app/dotloom
+floor=$build/bench/dotloom_floor_window
+for program in "$probe" "$dotloom" "$floor"; do
+  [[ -x $program ]] || { echo "missing $program: cmake --preset bench && cmake --build --preset bench" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# -displayfd picks a free display and reports it once the server accepts connections.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset SESSION_MANAGER
+
+measure() {  # name program -> appends "ms cpu_ms kib" to $work/name
+  local line ms cpu kib
+  line=$("$probe" Dotloom "$settle_ms" "$2")
+  ms=${line#viewable_ms=}; ms=${ms%% *}
+  cpu=${line#*cpu_ms=}; cpu=${cpu%% *}
+  kib=${line##*vmhwm_kib=}
+  echo "$ms $cpu $kib" >>"$work/$1"
+  printf '%-8s %9s ms %9s ms cpu %8s KiB\n' "$1" "$ms" "$cpu" "$kib"
+}
+
+# One run of each, not counted, so that both start from a warm page cache.
+"$probe" Dotloom "$settle_ms" "$dotloom" >/dev/null
+"$probe" Dotloom "$settle_ms" "$floor" >/dev/null
+
+for i in $(seq "$runs"); do
+  if (( i % 2 )); then
+    measure dotloom "$dotloom"; measure floor "$floor"
+  else
+    measure floor "$floor"; measure dotloom "$dotloom"
+  fi
+done
+
+median() {  # column file
+  sort -n -k"$1" "$2" | awk -v c="$1" '{v[NR]=$c} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
+}
+d_ms=$(median 1 "$work/dotloom"); f_ms=$(median 1 "$work/floor")
+d_cpu=$(median 2 "$work/dotloom"); f_cpu=$(median 2 "$work/floor")
+d_kib=$(median 3 "$work/dotloom"); f_kib=$(median 3 "$work/floor")
+echo
+printf '%-28s %10s %10s %7s\n' "median of $runs" dotloom floor ratio
+printf '%-28s %10.2f %10.2f %7.3f\n' "launch to viewable (ms)" "$d_ms" "$f_ms" "$(awk -v a="$d_ms" -v b="$f_ms" 'BEGIN{print a/b}')"
+printf '%-28s %10.2f %10.2f %7.3f\n' "processor time by then (ms)" "$d_cpu" "$f_cpu" "$(awk -v a="$d_cpu" -v b="$f_cpu" 'BEGIN{print a/b}')"
+printf '%-28s %10d %10d %7.3f\n' "peak RSS, VmHWM (KiB)" "$d_kib" "$f_kib" "$(awk -v a="$d_kib" -v b="$f_kib" 'BEGIN{print a/b}')"
