@@ -8,6 +8,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils imagemagick
+  python3 libx11-6 dpkg-dev file desktop-file-utils
+  clang libclang-rt-14-dev valgrind util-linux
+  libbenchmark-dev libxcb1-dev time
 )
 
 missing=()

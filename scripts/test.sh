@@ -5,4 +5,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
+# Each fuzz target for a minute first (DOTLOOM_FUZZ_SECONDS=0 skips this), so that the test
+# summary is what the run ends with.
+fuzz/run.sh "${DOTLOOM_FUZZ_SECONDS:-60}"
 ctest --preset dev "$@"

@@ -102,9 +102,9 @@ TEST(CanvasTest, PointsOutsideTheInteriorNeverReadBlackAndAreNeverPainted) {
   struct Case {
     double x, y;
   };
-  for (const Case& c : {Case{-1, 0}, Case{0, -1}, Case{-0.5, 0}, Case{99, 0}, Case{0, 52},
-                        Case{1e300, 0}, Case{-1e300, 0}, Case{kNaN, 0}, Case{0, kNaN},
-                        Case{kInf, 0}, Case{0, -kInf}}) {
+  for (const Case& c :
+       {Case{-1, 0}, Case{0, -1}, Case{-0.5, 0}, Case{99, 0}, Case{0, 52}, Case{1e300, 0},
+        Case{-1e300, 0}, Case{kNaN, 0}, Case{0, kNaN}, Case{kInf, 0}, Case{0, -kInf}}) {
     EXPECT_NE(canvas.Point(c.x, c.y), kBlack) << c.x << "," << c.y;
     canvas.PSet(c.x, c.y, kGrey);
   }

@@ -14,7 +14,7 @@
 
 #include "image/bitfile_codec.h"
 #include "platform/picture_files.h"
-#include "tests/unit/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace dotloom {
 namespace {
@@ -110,8 +110,8 @@ TEST_F(FileCommandsTest, CancelAfterASuccessfulOpenDoesNothing) {
 TEST_F(FileCommandsTest, OpenClearsForEveryChosenPathThenDrawsByKind) {
   struct Case {
     const char* name;
-    bool bit_pixel;   // (10, 13) from old.bit
-    bool bmp_pixel;   // (1, 1) from grey.bmp
+    bool bit_pixel;  // (10, 13) from old.bit
+    bool bmp_pixel;  // (1, 1) from grey.bmp
   };
   for (const Case& c : {Case{"old.bit", true, false}, Case{"OLD.BIT-copy", false, false},
                         Case{"missing.bit", false, false}, Case{"photo.gif", false, false},

@@ -10,25 +10,26 @@ TEST(FileKindTest, IsTheLowerCasedLastThreeCharacters) {
     const char* path;
     const char* kind;
   };
-  for (const Case& c : {
-           Case{"/home/a/logo.bit", "bit"},
-           Case{"LOGO.BIT", "bit"},
-           Case{"drawing.abit", "bit"},
-           Case{"/tmp/bit", "bit"},
-           Case{"bit", "bit"},
-           Case{"photo.bmp", "bmp"},
-           Case{"Photo.BMP", "bmp"},
-           Case{"photo.jpeg", "peg"},
-           Case{"logo", "ogo"},
-           Case{"photo.gif", "gif"},
-           Case{"ab", "ab"},
-           Case{"", ""},
-           Case{"x.bit ", "it "},
-           Case{"Bild\xC3\x9C.BIT", "bit"},
-           Case{"caf\xC3\xA9.b\xC3\x84t", "b\xC3\x84t"},  // only ASCII letters are lowered
-           Case{"x\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"},
-           Case{"x\xFF\x80.b", "\x80.b"},  // not UTF-8: byte by byte
-       }) {
+  const Case cases[] = {
+      {"/home/a/logo.bit", "bit"},
+      {"LOGO.BIT", "bit"},
+      {"drawing.abit", "bit"},
+      {"/tmp/bit", "bit"},
+      {"bit", "bit"},
+      {"photo.bmp", "bmp"},
+      {"Photo.BMP", "bmp"},
+      {"photo.jpeg", "peg"},
+      {"logo", "ogo"},
+      {"photo.gif", "gif"},
+      {"ab", "ab"},
+      {"", ""},
+      {"x.bit ", "it "},
+      {"Bild\xC3\x9C.BIT", "bit"},
+      {"caf\xC3\xA9.b\xC3\x84t", "b\xC3\x84t"},  // only ASCII letters are lowered
+      {"x\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"},
+      {"x\xFF\x80.b", "\x80.b"},  // not UTF-8: byte by byte
+  };
+  for (const Case& c : cases) {
     EXPECT_EQ(FileKind(c.path), c.kind) << c.path;
   }
 }

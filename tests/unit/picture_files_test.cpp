@@ -8,7 +8,7 @@
 #include <QImage>
 #include <filesystem>
 
-#include "tests/unit/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace dotloom {
 namespace {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tests/unit/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace dotloom {
 namespace {

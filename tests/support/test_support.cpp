@@ -1,10 +1,11 @@
-#include "tests/unit/test_support.h"
+#include "tests/support/test_support.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <system_error>
 
 namespace dotloom::testing {
@@ -25,8 +26,10 @@ TempDir::~TempDir() {
 
 void WriteFile(const fs::path& path, const ByteVector& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
 ByteVector ReadFile(const fs::path& path) {

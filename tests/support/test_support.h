@@ -3,8 +3,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "commands/file_dialog.h"
+
+// Helpers shared by the tests, the benchmarks and the fuzz targets; no test framework.
 namespace dotloom::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
@@ -22,9 +26,25 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A dialog that answers every question with the same path, as a user who always picks the
+// same file would.
+class FixedDialog : public FileDialog {
+ public:
+  explicit FixedDialog(std::filesystem::path answer) : answer_(std::move(answer)) {}
+
+  void ShowOpen() override {}
+  void ShowSave() override {}
+  std::filesystem::path FileName() const override { return answer_; }
+
+ private:
+  std::filesystem::path answer_;
+};
+
 using ByteVector = std::vector<std::uint8_t>;
 
+// Throws std::runtime_error when the file cannot be written.
 void WriteFile(const std::filesystem::path& path, const ByteVector& bytes);
+// A file that cannot be read, a missing one among them, reads as empty.
 ByteVector ReadFile(const std::filesystem::path& path);
 // Descriptors this process has open now, to show that a failure closed what it opened.
 int OpenDescriptorCount();

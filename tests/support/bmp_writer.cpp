@@ -1,0 +1,176 @@
+#include "tests/support/bmp_writer.h"
+
+#include <bit>
+#include <cstddef>
+
+namespace dotloom::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& out, std::uint32_t value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8U));
+}
+
+void Put32(Bytes& out, std::uint32_t value) {
+  Put16(out, value & 0xFFFFU);
+  Put16(out, value >> 16U);
+}
+
+// Fits an 8-bit component into the bits of mask.
+std::uint32_t Pack(std::uint8_t component, std::uint32_t mask) {
+  if (mask == 0) return 0;
+  const int shift = std::countr_zero(mask);
+  const int width = std::popcount(mask);
+  const std::uint32_t value = width >= 8 ? std::uint32_t{component} << (width - 8)
+                                         : std::uint32_t{component} >> (8 - width);
+  return (value << shift) & mask;
+}
+
+std::uint32_t PackColour(Colour colour, const std::array<std::uint32_t, 4>& masks) {
+  return Pack(Red(colour), masks[0]) | Pack(Green(colour), masks[1]) |
+         Pack(Blue(colour), masks[2]) | Pack(0xFF, masks[3]);
+}
+
+Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int)>& pixel) {
+  const std::array<std::uint32_t, 4> plain16 = {0x7C00, 0x03E0, 0x001F, 0};
+  const bool packed = spec.coding == BmpSpec::Coding::kBitfields;
+  Bytes row;
+  std::uint32_t accumulator = 0;
+  int filled = 0;
+  for (int x = 0; x < spec.width; ++x) {
+    const std::uint32_t value = pixel(x, y);
+    if (spec.bits <= 8) {
+      accumulator = (accumulator << static_cast<unsigned>(spec.bits)) | value;
+      filled += spec.bits;
+      if (filled == 8) {
+        row.push_back(static_cast<std::uint8_t>(accumulator));
+        accumulator = 0;
+        filled = 0;
+      }
+    } else if (spec.bits == 16) {
+      Put16(row, PackColour(value, packed ? spec.masks : plain16));
+    } else if (spec.bits == 24) {
+      row.push_back(Blue(value));
+      row.push_back(Green(value));
+      row.push_back(Red(value));
+    } else {
+      Put32(row, packed ? PackColour(value, spec.masks)
+                        : (Red(value) << 16U) | (Green(value) << 8U) | Blue(value));
+    }
+  }
+  if (filled > 0) row.push_back(static_cast<std::uint8_t>(accumulator << (8 - filled)));
+  while (row.size() % 4 != 0) row.push_back(0);
+  return row;
+}
+
+// Each row alternates absolute runs and repeated runs of up to 8 pixels, then ends its line.
+Bytes RleRow(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int)>& pixel) {
+  const bool four = spec.coding == BmpSpec::Coding::kRle4;
+  Bytes out;
+  int x = 0;
+  bool absolute = true;
+  while (x < spec.width) {
+    const int count = std::min(8, spec.width - x);
+    if (absolute && count >= 3) {
+      out.push_back(0);
+      out.push_back(static_cast<std::uint8_t>(count));
+      Bytes data;
+      for (int i = 0; i < count; ++i) {
+        const auto value = static_cast<std::uint8_t>(pixel(x + i, y));
+        if (!four) {
+          data.push_back(value);
+        } else if (i % 2 == 0) {
+          data.push_back(static_cast<std::uint8_t>(value << 4U));
+        } else {
+          data.back() = static_cast<std::uint8_t>(data.back() | value);
+        }
+      }
+      if (data.size() % 2 != 0) data.push_back(0);
+      out.insert(out.end(), data.begin(), data.end());
+      x += count;
+    } else {
+      // A repeated run of one pixel (or two alternating ones for 4 bits), as long as it lasts.
+      const std::uint32_t first = pixel(x, y);
+      const std::uint32_t second = x + 1 < spec.width ? pixel(x + 1, y) : 0;
+      int run = 1;
+      while (x + run < spec.width && run < 255 &&
+             pixel(x + run, y) == ((run % 2 == 0 || !four) ? first : second)) {
+        ++run;
+      }
+      out.push_back(static_cast<std::uint8_t>(run));
+      out.push_back(four ? static_cast<std::uint8_t>((first << 4U) | second)
+                         : static_cast<std::uint8_t>(first));
+      x += run;
+    }
+    absolute = !absolute;
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
+                                   const std::function<std::uint32_t(int, int)>& pixel) {
+  const bool rle = spec.coding == BmpSpec::Coding::kRle4 || spec.coding == BmpSpec::Coding::kRle8;
+  Bytes pixels;
+  for (int i = 0; i < spec.height; ++i) {
+    // Rows are stored bottom-up unless the image is top-down.
+    const int y = spec.top_down ? i : spec.height - 1 - i;
+    const Bytes row = rle ? RleRow(spec, y, pixel) : Row(spec, y, pixel);
+    pixels.insert(pixels.end(), row.begin(), row.end());
+  }
+  if (rle) {
+    pixels.push_back(0);
+    pixels.push_back(1);
+  }
+
+  Bytes info;
+  Put32(info, static_cast<std::uint32_t>(spec.info_size));
+  if (spec.info_size == 12) {
+    Put16(info, static_cast<std::uint32_t>(spec.width));
+    Put16(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
+    Put16(info, 1);
+    Put16(info, static_cast<std::uint32_t>(spec.bits));
+  } else {
+    Put32(info, static_cast<std::uint32_t>(spec.width));
+    Put32(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
+    Put16(info, 1);
+    Put16(info, static_cast<std::uint32_t>(spec.bits));
+    const std::uint32_t compression[] = {0, 1, 2, 3};
+    Put32(info, compression[static_cast<int>(spec.coding)]);
+    Put32(info, static_cast<std::uint32_t>(pixels.size()));
+    Put32(info, 2835);
+    Put32(info, 2835);
+    Put32(info, spec.colours_used);
+    Put32(info, 0);
+    if (spec.info_size >= 108) {
+      for (const std::uint32_t mask : spec.masks) Put32(info, mask);
+      Put32(info, 0x73524742);  // 'sRGB'
+    }
+    info.resize(static_cast<std::size_t>(spec.info_size), 0);
+  }
+  if (spec.coding == BmpSpec::Coding::kBitfields && spec.info_size == 40) {
+    for (int i = 0; i < 3; ++i) Put32(info, spec.masks[static_cast<std::size_t>(i)]);
+  }
+  for (const Colour colour : spec.palette) {
+    info.push_back(Blue(colour));
+    info.push_back(Green(colour));
+    info.push_back(Red(colour));
+    if (spec.info_size != 12) info.push_back(0);
+  }
+
+  Bytes file = {'B', 'M'};
+  const auto offset = static_cast<std::uint32_t>(14 + info.size());
+  Put32(file, offset + static_cast<std::uint32_t>(pixels.size()));
+  Put32(file, 0);
+  Put32(file, offset);
+  file.insert(file.end(), info.begin(), info.end());
+  file.insert(file.end(), pixels.begin(), pixels.end());
+  return file;
+}
+
+}  // namespace dotloom::testing
