@@ -20,6 +20,16 @@ namespace {
 
 [[noreturn]] void ThrowErrno(const std::string& what) { ThrowErrno(errno, what); }
 
+// Runs call until it succeeds or fails with something other than EINTR.
+template <typename Call>
+int Retried(Call call) {
+  int result = 0;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
 // Closes on scope exit; for the temporary file of ReplaceFileAtomically.
 class TemporaryFile {
  public:
@@ -43,10 +53,7 @@ class TemporaryFile {
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!kept_) {
-      while (::unlink(path_.c_str()) != 0 && errno == EINTR) {
-      }
-    }
+    if (!kept_) Retried([&] { return ::unlink(path_.c_str()); });
   }
 
   int fd() const { return fd_; }
@@ -79,9 +86,7 @@ void WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset)
 }
 
 void SyncDescriptor(int fd) {
-  while (::fsync(fd) != 0) {
-    if (errno != EINTR) ThrowErrno("fsync");
-  }
+  if (Retried([&] { return ::fsync(fd); }) != 0) ThrowErrno("fsync");
 }
 
 // Follows symbolic links in the last component, so that a replaced link stays a link.
@@ -95,16 +100,6 @@ fs::path FollowLinks(fs::path path) {
     path = link.is_absolute() ? link : path.parent_path() / link;
   }
   ThrowErrno(ELOOP, "follow links");
-}
-
-// Runs call until it succeeds or fails with something other than EINTR.
-template <typename Call>
-int Retried(Call call) {
-  int result = 0;
-  do {
-    result = call();
-  } while (result < 0 && errno == EINTR);
-  return result;
 }
 
 mode_t NewFileMode() {
@@ -134,10 +129,8 @@ mode_t FileType(int fd) {
 }  // namespace
 
 RegularFile RegularFile::Open(const fs::path& path, int flags) {
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = Retried(
+      [&] { return ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666); });
   if (fd < 0) ThrowErrno("open " + path.string());
   RegularFile file(fd);
   const mode_t type = FileType(fd);
