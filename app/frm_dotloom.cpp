@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "app/frm_dotloom.h"
 
 #include <QAction>

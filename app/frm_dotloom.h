@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #pragma once
 
 #include <QMainWindow>
 
-#include "platform/common_dialog.h"
-#include "platform/picture_box.h"
+#include "platform/qt/common_dialog.h"
+#include "platform/qt/picture_box.h"
 
 class QAction;
 class QMenu;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "bench/bench_support.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Peak memory of File > Open on one BMP file, one process per measurement:
 //
 //   dotloom_bmp_peak make FILE SIDE   writes a SIDE x SIDE 24-bit BMP

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // The Bitfile codec in memory, each conversion beside the least work that could do it.
 
 #include <benchmark/benchmark.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // File > Open and File > Save As with the dialog already answered, each beside its floor:
 // the system calls that move the same bytes and, for BMP, Qt's own decoder or encoder on the
 // same picture in memory. The last group drives the real window and counts its repaints.
@@ -29,8 +31,8 @@
 #include "bench/bench_support.h"
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
-#include "platform/image_conversion.h"
-#include "platform/path_conversion.h"
+#include "platform/qt/image_conversion.h"
+#include "platform/qt/path_conversion.h"
 
 namespace dotloom::bench {
 namespace {

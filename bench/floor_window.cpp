@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // The floor for start-up: the same window as Dotloom's, built from plain Qt widgets with
 // nothing behind it: the caption, the File menu with its two items and a 103 x 56 sunken
 // frame in a client area one pixel wider.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # File > Open on 24-bit BMP files of 100^2 to 8000^2 pixels: peak memory, one process per
 # measurement, then time through Google Benchmark.
 #

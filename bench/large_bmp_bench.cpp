@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // File > Open of 24-bit BMP files from 100 x 100 to 8000 x 8000 pixels. Only the top-left
 // corner can be shown, so the time is what it costs to get there from a large file.
 

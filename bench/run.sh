@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Builds the bench preset and runs every benchmark, printing medians beside their floors.
 #
 #   bench/run.sh [REPETITIONS]     (default 9; each repetition is a full Google Benchmark run)

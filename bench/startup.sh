@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Start-up time and peak memory of Dotloom against a bare Qt window showing the same things.
 #
 #   bench/startup.sh [BUILD_DIR] [RUNS]      (defaults: build/bench, 15)

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Starts a program on the X display in DISPLAY and measures, from just before exec, the time
 // until a top-level window with the given caption is viewable; then, after a settling pause,
 // the program's peak resident memory (VmHWM). Ends the program and prints one line:

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "commands/file_commands.h"
 
 #include <filesystem>
@@ -5,7 +7,7 @@
 
 #include "commands/file_kind.h"
 #include "image/bitfile_codec.h"
-#include "platform/picture_files.h"
+#include "commands/picture_files.h"
 
 namespace dotloom {
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Bitfile read over arbitrary file contents: the file is a memfd reached through its
 // /proc path, so the real open, fstat and read run without touching a disk.
 #include <sys/mman.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // The BMP load over arbitrary bytes: the header and RLE checks, then Qt's decoder.
 #include <cstdint>
 #include <cstdlib>
@@ -5,7 +7,7 @@
 
 #include "image/bmp_header.h"
 #include "image/canvas.h"
-#include "platform/picture_files.h"
+#include "commands/picture_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dotloom;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // The whole Open command over arbitrary file contents. The first byte picks the name the
 // file is opened by (.bit, .bmp or another kind); the rest is the file.
 #include <stdlib.h>

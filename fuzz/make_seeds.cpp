@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Writes the seed corpora of the three fuzz targets into the folder given:
 // bitfile/, bmp/ and open/ (the Open command's seeds carry the name-picking byte first).
 #include <array>

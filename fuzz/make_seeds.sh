@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Writes the fuzz seed corpora with the seed tool of a fuzz build.
 # Usage: fuzz/make_seeds.sh BUILD_DIR OUT_DIR
 set -euo pipefail

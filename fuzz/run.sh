@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Builds the fuzz preset (clang, libFuzzer, address and undefined-behaviour sanitizers) and
 # runs each fuzz target for SECONDS (default 60) from fresh seeds plus what earlier runs
 # found. A finding stops the run with the fuzzer's report and a reproducer in build/fuzz.

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "image/bitfile_codec.h"
 
 #include <algorithm>
 
-#include "image/regular_file.h"
+#include "files/regular_file.h"
 
 namespace dotloom::BitfileCodec {
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 """Draws Dotloom's icon from the 16 x 16 dot pattern below: a pale tile with a framed "D" and
 a strip of weave. Writes dotloom.svg and dotloom-<size>.png (whole-pixel scaling, so the dots
 stay sharp). Run it again after changing the pattern; its output is kept in the repository

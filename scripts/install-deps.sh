@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Installs the Debian packages Dotloom needs to build, run and test, when any is missing.
 # Uses sudo when not run as root.
 set -euo pipefail

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Installs what is missing, builds a release build and starts Dotloom.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Installs what is missing, builds the developer build (warnings are errors) and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."

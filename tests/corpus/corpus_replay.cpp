@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Opens every file in the folders given, as a .bmp and as a .bit, through the Open command,
 // and prints how many loaded. Made to replay fuzz corpora under valgrind:
 //   valgrind build/dev/tests/corpus/dotloom_corpus_replay build/fuzz/corpus/bmp_load

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Hostile and odd input files through the real commands: Open the file, then Save As a
 // Bitfile, and compare the 576 bytes with what the file should give. A file that must not
 // load leaves the previous picture (and so the saved Bitfile) exactly as it was.

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 """A recognisable Bitfile for the end-to-end test and the README screenshot: a frame, the
 word "Dotloom" in a small pixel font and a strip of woven cloth."""
 

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 # Installs a build into a temporary root and packs it as a .deb, then checks that both hold
 # the program, its menu entry and its icon, and that the package names its libraries.
 #   check_package.sh BUILD_DIR [CMAKE] [CPACK]

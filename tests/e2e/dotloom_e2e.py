@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with
 xdotool through the menu's access keys and the real file dialogs.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Runs one file command in this process and reports what it left behind, for the fault
 // tests (fault_injection_test.cpp), which start it once per fault with the shim preloaded.
 //
@@ -30,7 +32,7 @@
 
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
-#include "platform/picture_files.h"
+#include "commands/picture_files.h"
 #include "tests/faults/fault_plan.h"
 #include "tests/support/test_support.h"
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // Every file command under injected faults: failing system calls (through the preloaded
 // shim), hostile paths, file size limits and missing permissions. Each case runs the
 // command in a fresh fault_driver process and then checks, from outside, what it left.

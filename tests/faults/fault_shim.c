@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 /* Preloaded into a test process (LD_PRELOAD) to make one system call fail on purpose, and to
  * count the heap.
  *

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 // The main window as a person meets it: its caption, geometry and menu, the real file dialogs
 // behind the menu items, and what the screen shows afterwards. Runs once at scale 1 and once
 // at QT_SCALE_FACTOR=2, where every canvas pixel must be a sharp 2 x 2 block.
@@ -21,7 +23,7 @@
 #include "app/frm_dotloom.h"
 #include "image/bitfile_codec.h"
 #include "image/colour.h"
-#include "platform/path_conversion.h"
+#include "platform/qt/path_conversion.h"
 #include "tests/gui/file_dialog_answer.h"
 
 namespace dotloom {

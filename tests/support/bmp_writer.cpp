@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "tests/support/bmp_writer.h"
 
 #include <bit>

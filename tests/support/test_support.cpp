@@ -1,10 +1,15 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "tests/support/test_support.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 
@@ -35,6 +40,16 @@ void WriteFile(const fs::path& path, const ByteVector& bytes) {
 ByteVector ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+fs::path PrivateDevice(const fs::path& dir, const std::string& name, const std::string& kind) {
+  // Linux's memory devices: major 1, and these minors.
+  static const std::map<std::string, unsigned> kMinors = {{"null", 3}, {"zero", 5}, {"full", 7}};
+  const auto minor = kMinors.find(kind);
+  if (minor == kMinors.end()) throw std::invalid_argument("no such memory device: " + kind);
+  const fs::path path = dir / name;
+  if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor->second)) != 0) return {};
+  return path;
 }
 
 int OpenDescriptorCount() {

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #pragma once
 
 #include <cstdint>
@@ -46,6 +48,12 @@ using ByteVector = std::vector<std::uint8_t>;
 void WriteFile(const std::filesystem::path& path, const ByteVector& bytes);
 // A file that cannot be read, a missing one among them, reads as empty.
 ByteVector ReadFile(const std::filesystem::path& path);
+// A character device of the test's own in dir, named name, with the numbers of the memory
+// device `kind` ("null", "zero" or "full"), so that no test ever opens or saves through a
+// device of the machine: a build that wrongly replaces a device then replaces only this node.
+// Making one needs root; returns an empty path when it cannot, and the caller skips the case.
+std::filesystem::path PrivateDevice(const std::filesystem::path& dir, const std::string& name,
+                                    const std::string& kind);
 // Descriptors this process has open now, to show that a failure closed what it opened.
 int OpenDescriptorCount();
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #include "commands/file_commands.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +15,7 @@
 #include <stdexcept>
 
 #include "image/bitfile_codec.h"
-#include "platform/picture_files.h"
+#include "commands/picture_files.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {

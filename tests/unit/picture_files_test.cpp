@@ -1,4 +1,6 @@
-#include "platform/picture_files.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "commands/picture_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

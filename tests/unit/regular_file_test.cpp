@@ -1,4 +1,6 @@
-#include "image/regular_file.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "files/regular_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

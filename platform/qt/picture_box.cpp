@@ -1,4 +1,6 @@
-#include "platform/picture_box.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/qt/picture_box.h"
 
 #include <QApplication>
 #include <QImage>
@@ -6,7 +8,7 @@
 #include <QPainter>
 #include <QPalette>
 
-#include "platform/image_conversion.h"
+#include "platform/qt/image_conversion.h"
 
 namespace dotloom {
 namespace {

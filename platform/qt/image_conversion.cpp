@@ -1,4 +1,6 @@
-#include "platform/image_conversion.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/qt/image_conversion.h"
 
 #include <algorithm>
 #include <cstdint>

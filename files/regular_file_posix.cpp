@@ -1,4 +1,6 @@
-#include "image/regular_file.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "files/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

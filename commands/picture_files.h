@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,10 @@
 #include "image/picture.h"
 
 namespace dotloom {
+
+// The picture services the commands need of the window system. Each window system's folder
+// under platform/ defines them; the commands link none, so whoever links the commands
+// brings one.
 
 // Reads the BMP file at path. Only the top-left clip_width x clip_height pixels are kept,
 // since that is all a caller can show. Throws when the file is missing, is not a regular

@@ -1,4 +1,6 @@
-#include "platform/picture_files.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "commands/picture_files.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -12,8 +14,8 @@
 #include <stdexcept>
 
 #include "image/bmp_header.h"
-#include "image/regular_file.h"
-#include "platform/image_conversion.h"
+#include "files/regular_file.h"
+#include "platform/qt/image_conversion.h"
 
 namespace dotloom {
 namespace {

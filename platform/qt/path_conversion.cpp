@@ -1,4 +1,6 @@
-#include "platform/path_conversion.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/qt/path_conversion.h"
 
 #include <QByteArray>
 #include <QFile>

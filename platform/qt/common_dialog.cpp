@@ -1,4 +1,6 @@
-#include "platform/common_dialog.h"
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/qt/common_dialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -6,7 +8,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "platform/path_conversion.h"
+#include "platform/qt/path_conversion.h"
 
 namespace dotloom {
 
