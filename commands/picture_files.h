@@ -25,7 +25,7 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
 Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height);
 
 // Writes image to path as a 24-bit BMP file, replacing any file of that name only once the
-// whole file is written (see ReplaceFileAtomically). Throws on any failure.
+// whole file is written (see ReplaceFileContents). Throws on any failure.
 void SavePicture(const Picture& image, const std::filesystem::path& path);
 
 }  // namespace dotloom

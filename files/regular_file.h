@@ -2,8 +2,6 @@
 // Copyright (c) 2026 The Dotloom authors
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -29,29 +27,29 @@ class RegularFile {
   RegularFile& operator=(const RegularFile&) = delete;
   ~RegularFile();
 
-  int descriptor() const { return fd_; }
   std::uint64_t Size() const;
 
   // Fills as much of buffer as the file holds from offset on; returns the count read.
   std::size_t ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const;
   // Writes all of bytes at offset, or throws with what was written before the failure kept.
   void WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const;
-  void Sync() const;
   // Closes and reports a failed close, where some file systems first report a failed write.
   void Close();
 
  private:
-  explicit RegularFile(int fd) : fd_(fd) {}
-  static RegularFile Open(const std::filesystem::path& path, int flags);
+  // The operating system's own handle: a descriptor on POSIX, a HANDLE on Windows.
+  using Handle = std::intptr_t;
+  static constexpr Handle kNoHandle = -1;
 
-  int fd_ = -1;
+  explicit RegularFile(Handle handle) : handle_(handle) {}
+
+  Handle handle_ = kNoHandle;
 };
 
 // Replaces target with bytes only once all of them are safely on disk: they go to a
 // temporary file beside the target, which is then renamed over it. A failure leaves an
 // existing target as it was and no temporary file behind. A symbolic link is followed, so
 // the link stays a link; a target that exists but is not a regular file is refused.
-void ReplaceFileAtomically(const std::filesystem::path& target,
-                           std::span<const std::uint8_t> bytes);
+void ReplaceFileContents(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
 }  // namespace dotloom

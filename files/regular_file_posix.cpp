@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#include "files/regular_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "files/regular_file.h"
 
 namespace dotloom {
 namespace fs = std::filesystem;
@@ -32,7 +33,7 @@ int Retried(Call call) {
   return result;
 }
 
-// Closes on scope exit; for the temporary file of ReplaceFileAtomically.
+// Closes on scope exit; for the temporary file of ReplaceFileContents.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& beside) {
@@ -128,49 +129,59 @@ mode_t FileType(int fd) {
 #endif
 }
 
-}  // namespace
-
-RegularFile RegularFile::Open(const fs::path& path, int flags) {
+// Opens path with flags and keeps it only when it is a regular file.
+std::intptr_t OpenRegular(const fs::path& path, int flags) {
   const int fd = Retried(
       [&] { return ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666); });
   if (fd < 0) ThrowErrno("open " + path.string());
-  RegularFile file(fd);
-  const mode_t type = FileType(fd);
-  if (S_ISDIR(type)) ThrowErrno(EISDIR, path.string());
-  if (!S_ISREG(type)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
-  return file;
+  try {
+    const mode_t type = FileType(fd);
+    if (S_ISDIR(type)) ThrowErrno(EISDIR, path.string());
+    if (!S_ISREG(type)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  return fd;
 }
 
-RegularFile RegularFile::OpenForReading(const fs::path& path) { return Open(path, O_RDONLY); }
+int Descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+RegularFile RegularFile::OpenForReading(const fs::path& path) {
+  return RegularFile(OpenRegular(path, O_RDONLY));
+}
 
 RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  return Open(path, O_WRONLY | O_CREAT);
+  return RegularFile(OpenRegular(path, O_WRONLY | O_CREAT));
 }
 
-RegularFile::RegularFile(RegularFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)) {}
 
 RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
+    if (handle_ != kNoHandle) ::close(Descriptor(handle_));
+    handle_ = std::exchange(other.handle_, kNoHandle);
   }
   return *this;
 }
 
 RegularFile::~RegularFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ != kNoHandle) ::close(Descriptor(handle_));
 }
 
 std::uint64_t RegularFile::Size() const {
   struct stat status {};
-  if (Retried([&] { return ::fstat(fd_, &status); }) != 0) ThrowErrno("stat");
+  if (Retried([&] { return ::fstat(Descriptor(handle_), &status); }) != 0) ThrowErrno("stat");
   return static_cast<std::uint64_t>(status.st_size);
 }
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
   std::size_t total = 0;
   while (total < buffer.size()) {
-    const ssize_t got = ::pread(fd_, buffer.data() + total, buffer.size() - total,
+    const ssize_t got = ::pread(Descriptor(handle_), buffer.data() + total, buffer.size() - total,
                                 static_cast<off_t>(offset + total));
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -183,18 +194,18 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
 }
 
 void RegularFile::WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const {
-  WriteAll(fd_, bytes, offset);
+  WriteAll(Descriptor(handle_), bytes, offset);
 }
-
-void RegularFile::Sync() const { SyncDescriptor(fd_); }
 
 void RegularFile::Close() {
   // Linux releases the descriptor even when close fails, so it is never closed twice.
-  const int fd = std::exchange(fd_, -1);
-  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) ThrowErrno("close");
+  const auto handle = std::exchange(handle_, kNoHandle);
+  if (handle != kNoHandle && ::close(Descriptor(handle)) != 0 && errno != EINTR) {
+    ThrowErrno("close");
+  }
 }
 
-void ReplaceFileAtomically(const fs::path& target, std::span<const std::uint8_t> bytes) {
+void ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes) {
   const fs::path real = FollowLinks(target);
   mode_t mode = NewFileMode();
   struct stat status {};

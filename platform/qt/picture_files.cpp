@@ -132,7 +132,7 @@ void SavePicture(const Picture& image, const std::filesystem::path& path) {
     throw std::runtime_error("cannot encode picture: " + writer.errorString().toStdString());
   }
   buffer.close();
-  ReplaceFileAtomically(path, Bytes(encoded));
+  ReplaceFileContents(path, Bytes(encoded));
 }
 
 }  // namespace dotloom

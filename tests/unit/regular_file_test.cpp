@@ -28,43 +28,43 @@ int EntriesIn(const fs::path& folder) {
   return count;
 }
 
-TEST(ReplaceFileAtomicallyTest, ReplacesContentAndKeepsTheFileMode) {
+TEST(ReplaceFileContentsTest, ReplacesContentAndKeepsTheFileMode) {
   TempDir dir;
   WriteFile(dir / "a.bmp", ByteVector(100, 1));
   fs::permissions(dir / "a.bmp", fs::perms::owner_read | fs::perms::owner_write);
-  ReplaceFileAtomically(dir / "a.bmp", ByteVector{1, 2, 3});
+  ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3});
   EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
   EXPECT_EQ(fs::status(dir / "a.bmp").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary file is left behind";
 }
 
-TEST(ReplaceFileAtomicallyTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
+TEST(ReplaceFileContentsTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
   TempDir dir;
   fs::create_directory(dir / "real");
   WriteFile(dir / "real" / "target.bmp", ByteVector{9});
   fs::create_symlink("real/target.bmp", dir / "link.bmp");
-  ReplaceFileAtomically(dir / "link.bmp", ByteVector{4, 5});
+  ReplaceFileContents(dir / "link.bmp", ByteVector{4, 5});
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.bmp")));
   EXPECT_EQ(ReadFile(dir / "real" / "target.bmp"), (ByteVector{4, 5}));
 }
 
-TEST(ReplaceFileAtomicallyTest, RefusesWhatIsNotARegularFile) {
+TEST(ReplaceFileContentsTest, RefusesWhatIsNotARegularFile) {
   TempDir dir;
   fs::create_directory(dir / "folder.bmp");
   fs::create_symlink("/dev/null", dir / "null.bmp");
   fs::create_symlink("loop.bmp", dir / "loop.bmp");
   for (const char* name : {"folder.bmp", "null.bmp", "loop.bmp"}) {
-    EXPECT_THROW(ReplaceFileAtomically(dir / name, ByteVector{1}), std::system_error) << name;
+    EXPECT_THROW(ReplaceFileContents(dir / name, ByteVector{1}), std::system_error) << name;
   }
-  EXPECT_THROW(ReplaceFileAtomically(dir / "none" / "x.bmp", ByteVector{1}), std::system_error);
+  EXPECT_THROW(ReplaceFileContents(dir / "none" / "x.bmp", ByteVector{1}), std::system_error);
   EXPECT_TRUE(fs::is_character_file("/dev/null")) << "a device must never be replaced";
   EXPECT_EQ(EntriesIn(dir.path()), 3);
 }
 
 // A write that fails midway (here past the file size limit) must leave the old file as it
 // was. Run in a child process, as the limit and the ignored signal would outlive the test.
-TEST(ReplaceFileAtomicallyTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
+TEST(ReplaceFileContentsTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   TempDir dir;
   const ByteVector old_bytes(10, 7);
   WriteFile(dir / "a.bmp", old_bytes);
@@ -75,7 +75,7 @@ TEST(ReplaceFileAtomicallyTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
     const rlimit limit{100, 100};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     try {
-      ReplaceFileAtomically(dir / "a.bmp", ByteVector(1000, 1));
+      ReplaceFileContents(dir / "a.bmp", ByteVector(1000, 1));
     } catch (const std::system_error& error) {
       ::_exit(error.code().value() == EFBIG ? 0 : 2);
     }
