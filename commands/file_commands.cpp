@@ -6,8 +6,8 @@
 #include <string>
 
 #include "commands/file_kind.h"
-#include "image/bitfile_codec.h"
 #include "commands/picture_files.h"
+#include "image/bitfile_codec.h"
 
 namespace dotloom {
 

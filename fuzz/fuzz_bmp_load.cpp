@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <span>
 
+#include "commands/picture_files.h"
 #include "image/bmp_header.h"
 #include "image/canvas.h"
-#include "commands/picture_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dotloom;

@@ -13,8 +13,8 @@
 #include <span>
 #include <stdexcept>
 
-#include "image/bmp_header.h"
 #include "files/regular_file.h"
+#include "image/bmp_header.h"
 #include "platform/qt/image_conversion.h"
 
 namespace dotloom {

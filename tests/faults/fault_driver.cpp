@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "commands/file_commands.h"
-#include "image/bitfile_codec.h"
 #include "commands/picture_files.h"
+#include "image/bitfile_codec.h"
 #include "tests/faults/fault_plan.h"
 #include "tests/support/test_support.h"
 

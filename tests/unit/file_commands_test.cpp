@@ -14,8 +14,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "image/bitfile_codec.h"
 #include "commands/picture_files.h"
+#include "image/bitfile_codec.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
