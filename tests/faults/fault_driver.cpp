@@ -5,8 +5,8 @@
 //
 //   fault_driver open|save PATH [--fsize BYTES] [--as-nobody] [--repeat N]
 //
-// Prints one "key value" per line: the calls the command made per class, the descriptors
-// open before and after, the canvas afterwards (its 576 Bitfile bytes and its picture),
+// Prints one "key value" per line: the calls the command made per class and in order, the
+// descriptors open before and after, the canvas afterwards (its 576 Bitfile bytes and its picture),
 // and whether a following Save As and Open worked. Exits 0 unless the process itself
 // found a fault: a descriptor left open, a heap that grew over repeats, or a next command
 // that did not work.
@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
 
   const auto arm = Lookup<void (*)(int)>("dotloom_fault_arm");
   const auto count = Lookup<long (*)(const char*)>("dotloom_fault_count");
+  const auto record = Lookup<const char* (*)()>("dotloom_fault_record");
   const auto heap_live = Lookup<long (*)()>("dotloom_heap_live");
 
   // A canvas with a picture and a drawing, so that what a failure keeps can be told apart.
@@ -180,6 +181,7 @@ int main(int argc, char** argv) {
     for (const char* name : kFaultClasses) std::printf(" %s=%ld", name, count(name));
     std::printf("\n");
   }
+  if (record != nullptr) std::printf("record %s\n", record());
   std::printf("descriptors %d %d\n", descriptors_before, descriptors_after);
   if (descriptors_after != descriptors_before) ++faults;
   if (repeat > 100 && heap_live != nullptr) {

@@ -5,12 +5,15 @@
  *
  * Faults: while armed (dotloom_fault_arm), the calls of one class are counted, and the k-th
  * one fails as the environment says:
- *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename
+ *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename (rename, renameat, linkat)
  *   DOTLOOM_FAULT_NTH    k, from 1; 0 (or unset) counts without failing
  *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
+ *                        | EOF (reads from the k-th on find the end of the file: it shrank)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
  * A failing close really closes first, as Linux does. Calls are counted per class whether
- * or not one fails, so a run without a fault tells how many calls a command makes.
+ * or not one fails, so a run without a fault tells how many calls a command makes, and
+ * dotloom_fault_record gives their order, one class name each, so that a test can check
+ * for example that a file is synced before it is renamed into place.
  *
  * Heap: malloc and friends are counted in bytes live and the peak since the last reset.
  */
@@ -34,8 +37,11 @@ static int armed;
 static int fault_class = -1;
 static long fault_nth;
 static int fault_every;
-static int fault_kind; /* an errno value, or -1 for a short transfer */
+enum { kShort = -1, kEndOfFile = -2 };
+static int fault_kind; /* an errno value, kShort or kEndOfFile */
 static long counts[kClasses];
+static char record[8192];
+static size_t record_length;
 
 static void Configure(void) {
   static int done;
@@ -53,12 +59,17 @@ static void Configure(void) {
   fault_kind = EIO;
   if (kind && strcmp(kind, "ENOSPC") == 0) fault_kind = ENOSPC;
   if (kind && strcmp(kind, "EINTR") == 0) fault_kind = EINTR;
-  if (kind && strcmp(kind, "SHORT") == 0) fault_kind = -1;
+  if (kind && strcmp(kind, "SHORT") == 0) fault_kind = kShort;
+  if (kind && strcmp(kind, "EOF") == 0) fault_kind = kEndOfFile;
 }
 
 void dotloom_fault_arm(int on) {
   Configure();
-  if (on) memset(counts, 0, sizeof counts);
+  if (on) {
+    memset(counts, 0, sizeof counts);
+    record_length = 0;
+    record[0] = '\0';
+  }
   armed = on;
 }
 
@@ -69,12 +80,26 @@ long dotloom_fault_count(const char* class_name) {
   return -1;
 }
 
-/* 0: go ahead; otherwise the errno to fail with, or -1 for a short transfer. */
+/* The calls made while armed, as "open read ...". A full record drops the rest. */
+const char* dotloom_fault_record(void) { return record; }
+
+static void Record(int class_id) {
+  const size_t length = strlen(kClassNames[class_id]) + 1;
+  if (record_length + length >= sizeof record) return;
+  if (record_length > 0) record[record_length++] = ' ';
+  memcpy(record + record_length, kClassNames[class_id], length);
+  record_length += length - 1;
+}
+
+/* 0: go ahead; otherwise the errno to fail with, kShort or kEndOfFile. */
 static int Fault(int class_id) {
   if (!armed) return 0;
   const long n = ++counts[class_id];
+  Record(class_id);
   if (class_id != fault_class || fault_nth <= 0) return 0;
-  if (n == fault_nth || (fault_every && n > fault_nth)) return fault_kind;
+  /* A file that shrank stays short: every later read finds its end too. */
+  const int every = fault_every || fault_kind == kEndOfFile;
+  if (n == fault_nth || (every && n > fault_nth)) return fault_kind;
   return 0;
 }
 
@@ -85,10 +110,10 @@ static int Fail(int error) {
   return -1;
 }
 
-static int OpenFault(void) {
-  const int f = Fault(kOpen);
-  return f == -1 ? EIO : f; /* an open cannot be short */
-}
+/* The errno for a fault of a call that has no length: it cannot be short or end early. */
+static int Whole(int f) { return f < 0 ? EIO : f; }
+
+static int OpenFault(void) { return Whole(Fault(kOpen)); }
 
 int open(const char* path, int flags, ...) {
   mode_t mode = 0;
@@ -137,60 +162,81 @@ int mkostemp(char* pattern, int flags) {
 }
 
 static size_t Shorter(size_t count) { return count > 1 ? count / 2 : count; }
+/* Writes cannot find an end: EOF fails them as EIO. */
+static int WriteFault(void) {
+  const int f = Fault(kWrite);
+  return f == kEndOfFile ? EIO : f;
+}
 
 ssize_t read(int fd, void* buffer, size_t count) {
   const int f = Fault(kRead);
   if (f > 0) return Fail(f);
+  if (f == kEndOfFile) return 0;
   return REAL(read)(fd, buffer, f ? Shorter(count) : count);
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   const int f = Fault(kRead);
   if (f > 0) return Fail(f);
+  if (f == kEndOfFile) return 0;
   return REAL(pread)(fd, buffer, f ? Shorter(count) : count, offset);
 }
 
 ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
   const int f = Fault(kRead);
   if (f > 0) return Fail(f);
+  if (f == kEndOfFile) return 0;
   return REAL(pread64)(fd, buffer, f ? Shorter(count) : count, offset);
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-  const int f = Fault(kWrite);
+  const int f = WriteFault();
   if (f > 0) return Fail(f);
   return REAL(write)(fd, buffer, f ? Shorter(count) : count);
 }
 
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-  const int f = Fault(kWrite);
+  const int f = WriteFault();
   if (f > 0) return Fail(f);
   return REAL(pwrite)(fd, buffer, f ? Shorter(count) : count, offset);
 }
 
 ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
-  const int f = Fault(kWrite);
+  const int f = WriteFault();
   if (f > 0) return Fail(f);
   return REAL(pwrite64)(fd, buffer, f ? Shorter(count) : count, offset);
 }
 
 int fsync(int fd) {
-  const int f = Fault(kFsync);
-  if (f) return Fail(f == -1 ? EIO : f);
+  const int f = Whole(Fault(kFsync));
+  if (f) return Fail(f);
   return REAL(fsync)(fd);
 }
 
 int close(int fd) {
-  const int f = Fault(kClose);
+  const int f = Whole(Fault(kClose));
   const int result = REAL(close)(fd);
-  if (f) return Fail(f == -1 ? EIO : f);
+  if (f) return Fail(f);
   return result;
 }
 
+/* Everything that puts a file under a name counts as a rename. */
 int rename(const char* from, const char* to) {
-  const int f = Fault(kRename);
-  if (f) return Fail(f == -1 ? EIO : f);
+  const int f = Whole(Fault(kRename));
+  if (f) return Fail(f);
   return REAL(rename)(from, to);
+}
+
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+  const int f = Whole(Fault(kRename));
+  if (f) return Fail(f);
+  return REAL(renameat)(from_dir, from, to_dir, to);
+}
+
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  const int f = Whole(Fault(kRename));
+  if (f) return Fail(f);
+  return REAL(linkat)(from_dir, from, to_dir, to, flags);
 }
 
 /* Heap accounting over glibc's own allocator. */

@@ -116,6 +116,23 @@ int CanvasMismatches(frmDotloom& window, const Bytes& bytes) {
                     [&](int x, int y) { return IsBlackIn(bytes, x, y) ? qRgb(0, 0, 0) : back; });
 }
 
+// Counts the paint events a widget gets, so that a test can wait for the repaint a command
+// caused before it reads the screen: a grab taken earlier would still show the old picture.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+  int count() const { return count_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count_;
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  int count_ = 0;
+};
+
 class FrmDotloomTest : public QObject {
   Q_OBJECT
 
@@ -123,6 +140,7 @@ class FrmDotloomTest : public QObject {
   void init() {
     QVERIFY(dir_.isValid());
     window_ = std::make_unique<frmDotloom>();
+    paints_ = new PaintCounter(window_->Picture1());  // owned by Picture1
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -222,6 +240,7 @@ class FrmDotloomTest : public QObject {
   }
 
   void OpenThroughTheDialog_data() {
+    QTest::addColumn<QString>("opened_before");  // a Bitfile opened through the dialog first
     QTest::addColumn<bool>("drawn_before");
     QTest::addColumn<QString>("name");  // empty: the dialog is cancelled
     QTest::addColumn<QByteArray>("contents");
@@ -230,65 +249,84 @@ class FrmDotloomTest : public QObject {
     const QByteArray pattern = ToByteArray(Pattern());
     const QByteArray blank = ToByteArray(Blank());
     const QByteArray first_bytes = pattern.left(200);
-    QTest::newRow("bitfile on a blank canvas") << false << "pattern.bit" << pattern << pattern;
-    QTest::newRow("upper-case name") << false << "PATTERN.BIT" << pattern << pattern;
-    QTest::newRow("bitfile replaces the drawing") << true << "blank.bit" << blank << blank;
-    QTest::newRow("short bitfile") << false << "short.bit" << first_bytes << first_bytes;
-    QTest::newRow("cancel keeps the drawing") << true << "" << QByteArray() << pattern;
-    QTest::newRow("other kind clears") << true << "notes.txt" << pattern << blank;
-    QTest::newRow("bmp that is no picture clears") << true << "broken.bmp" << pattern << blank;
+    const QString none;
+    QTest::newRow("bitfile on a blank canvas")
+        << none << false << "pattern.bit" << pattern << pattern;
+    QTest::newRow("upper-case name") << none << false << "PATTERN.BIT" << pattern << pattern;
+    QTest::newRow("bitfile replaces the drawing") << none << true << "blank.bit" << blank << blank;
+    QTest::newRow("short bitfile") << none << false << "short.bit" << first_bytes << first_bytes;
+    QTest::newRow("cancel keeps the drawing") << none << true << "" << QByteArray() << pattern;
+    // The earlier file is gone by the time of the cancel: reading it again would clear.
+    QTest::newRow("cancel after a named open reads nothing")
+        << "earlier.bit" << false << "" << QByteArray() << pattern;
+    QTest::newRow("other kind clears") << none << true << "notes.txt" << pattern << blank;
+    QTest::newRow("bmp that is no picture clears")
+        << none << true << "broken.bmp" << pattern << blank;
   }
 
   void OpenThroughTheDialog() {
+    QFETCH(QString, opened_before);
     QFETCH(bool, drawn_before);
     QFETCH(QString, name);
     QFETCH(QByteArray, contents);
     QFETCH(QByteArray, shown_after);
 
+    if (!opened_before.isEmpty()) {
+      const QString earlier = dir_.filePath(opened_before);
+      WriteFile(earlier, ToByteArray(Pattern()));
+      Open(earlier);
+      QCOMPARE(CanvasMismatches(*window_, Pattern()), 0);
+      QVERIFY(QFile::remove(earlier));
+    }
     if (drawn_before) DrawPattern();
     const QString path = dir_.filePath(name);
     if (!name.isEmpty()) WriteFile(path, contents);
 
-    const FileDialogAnswer answer(name.isEmpty() ? FileDialogAnswer::Cancel()
-                                                 : FileDialogAnswer::Type(path));
-    window_->mnuFileOpen()->trigger();
-
-    QVERIFY(answer.answered());
-    QVERIFY(!answer.stuck());
-    QCOMPARE(answer.accept_mode(), QFileDialog::AcceptOpen);
-    QCOMPARE(answer.name_filters(), ExpectedNameFilters());
+    Open(name.isEmpty() ? QString() : path);
     const Bytes expected(shown_after.begin(), shown_after.end());
-    QTRY_COMPARE(CanvasMismatches(*window_, expected), 0);
+    QCOMPARE(CanvasMismatches(*window_, expected), 0);
   }
 
   void SaveAsThroughTheDialog_data() {
-    QTest::addColumn<QString>("name");  // empty: the dialog is cancelled
+    QTest::addColumn<QString>("saved_before");  // the blank canvas saved through the dialog first
+    QTest::addColumn<QString>("name");          // empty: the dialog is cancelled
     QTest::addColumn<QString>("written");
 
-    QTest::newRow("bitfile") << "out.bit"
+    const QString none;
+    QTest::newRow("bitfile") << none << "out.bit"
                              << "bitfile";
-    QTest::newRow("bmp, upper case") << "OUT.BMP"
+    QTest::newRow("bmp, upper case") << none << "OUT.BMP"
                                      << "bitmap";
-    QTest::newRow("other kind writes nothing") << "out.png"
+    QTest::newRow("other kind writes nothing") << none << "out.png"
                                                << "";
-    QTest::newRow("cancel writes nothing") << ""
+    QTest::newRow("cancel writes nothing") << none << ""
                                            << "";
+    // Writing the earlier name again would put the pattern into it.
+    QTest::newRow("cancel after a named bitfile save writes nothing") << "earlier.bit"
+                                                                      << ""
+                                                                      << "";
+    QTest::newRow("cancel after a named bmp save writes nothing") << "earlier.bmp"
+                                                                  << ""
+                                                                  << "";
   }
 
   void SaveAsThroughTheDialog() {
+    QFETCH(QString, saved_before);
     QFETCH(QString, name);
     QFETCH(QString, written);
 
+    QStringList expected_files{QStringLiteral("before.bit")};
+    QByteArray earlier_contents;
+    if (!saved_before.isEmpty()) {
+      SaveAs(dir_.filePath(saved_before));
+      earlier_contents = ReadAll(dir_.filePath(saved_before));
+      QVERIFY(!earlier_contents.isEmpty());
+      expected_files.append(saved_before);
+      expected_files.sort();
+    }
     DrawPattern();
     const QString path = dir_.filePath(name);
-    const FileDialogAnswer answer(name.isEmpty() ? FileDialogAnswer::Cancel()
-                                                 : FileDialogAnswer::Type(path));
-    window_->mnuSaveAs()->trigger();
-
-    QVERIFY(answer.answered());
-    QVERIFY(!answer.stuck());
-    QCOMPARE(answer.accept_mode(), QFileDialog::AcceptSave);
-    QCOMPARE(answer.name_filters(), ExpectedNameFilters());
+    SaveAs(name.isEmpty() ? QString() : path);
 
     const QStringList files = QDir(dir_.path()).entryList(QDir::Files);
     if (written == QStringLiteral("bitfile")) {
@@ -304,10 +342,13 @@ class FrmDotloomTest : public QObject {
                    [&](int x, int y) { return IsBlackIn(Pattern(), x, y) ? qRgb(0, 0, 0) : back; }),
                0);
     } else {
-      QCOMPARE(files, QStringList{QStringLiteral("before.bit")});
+      QCOMPARE(files, expected_files);
+    }
+    if (!saved_before.isEmpty()) {
+      QCOMPARE(ReadAll(dir_.filePath(saved_before)), earlier_contents);
     }
     // Saving never changes what the canvas shows.
-    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+    QCOMPARE(CanvasMismatches(*window_, Pattern()), 0);
   }
 
   void DrawingSurvivesHidingAndRepainting() {
@@ -331,6 +372,32 @@ class FrmDotloomTest : public QObject {
   }
 
  private:
+  // Chooses File > Open or File > Save As and answers the dialog with path, or cancels it
+  // when path is empty; returns once the canvas has been repainted after the command.
+  void Open(const QString& path) {
+    RunCommand(window_->mnuFileOpen(), QFileDialog::AcceptOpen, path);
+  }
+  void SaveAs(const QString& path) {
+    RunCommand(window_->mnuSaveAs(), QFileDialog::AcceptSave, path);
+  }
+
+  void RunCommand(QAction* item, QFileDialog::AcceptMode mode, const QString& path) {
+    const int paints = paints_->count();
+    const FileDialogAnswer answer(path.isEmpty() ? FileDialogAnswer::Cancel()
+                                                 : FileDialogAnswer::Type(path));
+    item->trigger();
+    QVERIFY(answer.answered());
+    QVERIFY(!answer.stuck());
+    QCOMPARE(answer.accept_mode(), mode);
+    QCOMPARE(answer.name_filters(), ExpectedNameFilters());
+    QTRY_VERIFY2(paints_->count() > paints, "the canvas is repainted after every command");
+  }
+
+  static QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
   static QStringList ExpectedNameFilters() {
     return {QStringLiteral("Bitfile (*.bit)"), QStringLiteral("Bitmap (*.bmp)"),
             QStringLiteral("All files (*)")};
@@ -347,6 +414,7 @@ class FrmDotloomTest : public QObject {
 
   QTemporaryDir dir_;
   std::unique_ptr<frmDotloom> window_;
+  PaintCounter* paints_ = nullptr;
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -48,7 +50,11 @@ fs::path PrivateDevice(const fs::path& dir, const std::string& name, const std::
   const auto minor = kMinors.find(kind);
   if (minor == kMinors.end()) throw std::invalid_argument("no such memory device: " + kind);
   const fs::path path = dir / name;
-  if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor->second)) != 0) return {};
+  if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor->second)) != 0) {
+    std::fprintf(stderr, "skipping the %s device case: cannot make a device node (%s)\n",
+                 kind.c_str(), std::strerror(errno));
+    return {};
+  }
   return path;
 }
 

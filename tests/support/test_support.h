@@ -51,7 +51,8 @@ ByteVector ReadFile(const std::filesystem::path& path);
 // A character device of the test's own in dir, named name, with the numbers of the memory
 // device `kind` ("null", "zero" or "full"), so that no test ever opens or saves through a
 // device of the machine: a build that wrongly replaces a device then replaces only this node.
-// Making one needs root; returns an empty path when it cannot, and the caller skips the case.
+// Making one needs root; when it cannot, it says so on stderr and returns an empty path, and
+// the caller skips the case.
 std::filesystem::path PrivateDevice(const std::filesystem::path& dir, const std::string& name,
                                     const std::string& kind);
 // Descriptors this process has open now, to show that a failure closed what it opened.

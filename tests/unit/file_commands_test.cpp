@@ -171,8 +171,11 @@ TEST_F(FileCommandsTest, SaveAsBmpWritesTheWholeInteriorWithAllLayers) {
 }
 
 TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
-  fs::create_symlink("/dev/full", dir_ / "x.bit");
-  fs::create_symlink("/dev/full", dir_ / "x.bmp");
+  const fs::path full = testing::PrivateDevice(dir_.path(), "full", "full");
+  if (!full.empty()) {
+    fs::create_symlink("full", dir_ / "x.bit");
+    fs::create_symlink("full", dir_ / "x.bmp");
+  }
   fs::create_directory(dir_ / "folder.bmp");
   Open(canvas_, dir_ / "old.bit");
   const int descriptors = testing::OpenDescriptorCount();
@@ -182,7 +185,9 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
   Open(canvas_, dir_ / "x.bit");
   Open(canvas_, dir_ / "folder.bmp");
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
-  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+  if (!full.empty()) {
+    EXPECT_TRUE(fs::is_character_file(full)) << "a device must never be replaced";
+  }
 
   Open(canvas_, dir_ / "old.bit");
   SaveAs(canvas_, dir_ / "after.bit");

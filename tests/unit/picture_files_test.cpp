@@ -51,10 +51,11 @@ TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   WriteFile(dir / "header.bmp", truncated_header);
   fs::create_directory(dir / "folder.bmp");
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
-  fs::create_symlink("/dev/zero", dir / "zero.bmp");
+  std::vector<std::string> names = {"png.bmp",    "empty.bmp", "text.bmp",   "header.bmp",
+                                    "folder.bmp", "fifo.bmp",  "missing.bmp"};
+  if (!testing::PrivateDevice(dir.path(), "zero.bmp", "zero").empty()) names.push_back("zero.bmp");
   const int descriptors = testing::OpenDescriptorCount();
-  for (const char* name : {"png.bmp", "empty.bmp", "text.bmp", "header.bmp", "folder.bmp",
-                           "fifo.bmp", "zero.bmp", "missing.bmp"}) {
+  for (const std::string& name : names) {
     EXPECT_ANY_THROW(LoadPicture(dir / name, 99, 52)) << name;
   }
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
