@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "commands/file_commands.h"
+#include "image/bitfile_codec.h"
 
 namespace dotloom {
 
@@ -26,6 +27,10 @@ frmDotloom::frmDotloom(QWidget* parent)
                          Canvas::kHeight + 2 * PictureBox::kBorder);
   picture1_ = new PictureBox(client);
   picture1_->setObjectName(QStringLiteral("Picture1"));
+  // What a screen reader announces; it has no caption of its own to read.
+  picture1_->setAccessibleName(QStringLiteral("Canvas"));
+  picture1_->setAccessibleDescription(
+      QStringLiteral("%1 × %2 one-bit image").arg(BitfileCodec::kColumns).arg(BitfileCodec::kRows));
   picture1_->move(0, 0);
   setCentralWidget(client);
 

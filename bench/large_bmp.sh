@@ -11,6 +11,8 @@
 # reads and decodes only the 52 rows that can be shown. The extra memory of Open is
 # open - none; the target compares it with the file's size.
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 build=${1:-build/bench}
 runs=${2:-3}

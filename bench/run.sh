@@ -8,6 +8,8 @@
 # The machine should be otherwise idle; where it is not, compare ratios taken in one run
 # rather than absolute times, and prefer the processor-time column of the start-up table.
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 repetitions=${1:-9}
 scripts/install-deps.sh

@@ -11,6 +11,8 @@
 # disturbed by other load than the wall clock), and VmHWM half a second later. Prints each
 # run and the medians with their ratios.
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 build=${1:-build/bench}
 runs=${2:-15}

@@ -6,6 +6,8 @@
 # found. A finding stops the run with the fuzzer's report and a reproducer in build/fuzz.
 # Usage: fuzz/run.sh [SECONDS]
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [[ "$seconds" -gt 0 ]] || exit 0

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Draws Dotloom's icon from the 16 x 16 dot pattern below: a pale tile with a framed "D" and
-a strip of weave. Writes dotloom.svg and dotloom-<size>.png (whole-pixel scaling, so the dots
-stay sharp). Run it again after changing the pattern; its output is kept in the repository
-so that building needs no Python."""
+a strip of weave. Writes dotloom.svg and dotloom-<size>.png: up to 64 pixels by whole-pixel
+scaling, so the dots stay sharp; at 128 and 256 pixels the shapes of the SVG (rounded tile,
+rounded dots with a gap between them), smoothed by 4 x 4 samples a pixel, as a desktop would
+draw the scalable icon. Run it again after changing the pattern; its output is kept in the
+repository so that building needs no Python."""
 
 import os
 import struct
@@ -30,18 +32,71 @@ PATTERN = [
     "................",
 ]
 COLOURS = {"w": (0xF6, 0xF3, 0xE9), "#": (0x1E, 0x1E, 0x1E), "b": (0x2A, 0x6F, 0xDB)}
-SIZES = (16, 32, 48, 64)
+SHARP_SIZES = (16, 32, 48, 64)
+SMOOTH_SIZES = (128, 256)
+# The SVG's geometry, in pattern cells: the tile, and each dot inside its cell.
+TILE = (1.0, 1.0, 14.0, 14.0, 1.5)
+DOT_INSET, DOT_SIDE, DOT_RADIUS = 0.05, 0.9, 0.2
+SAMPLES = 4
 
 
-def png(size):
+def sharp_rows(size):
     scale = size // len(PATTERN)
     rows = []
     for line in PATTERN:
-        row = bytearray([0])  # filter type: none
+        row = bytearray()
         for mark in line:
             pixel = (*COLOURS[mark], 255) if mark in COLOURS else (0, 0, 0, 0)
             row += bytes(pixel) * scale
         rows += [bytes(row)] * scale
+    return rows
+
+
+def in_rounded_rect(px, py, x, y, width, height, radius):
+    if not (x <= px <= x + width and y <= py <= y + height):
+        return False
+    dx = max(x + radius - px, 0.0, px - (x + width - radius))
+    dy = max(y + radius - py, 0.0, py - (y + height - radius))
+    return dx * dx + dy * dy <= radius * radius
+
+
+def colour_at(u, v):
+    """The SVG's colour at point (u, v) in pattern cells, None outside the tile."""
+    column, row = int(u), int(v)
+    if 0 <= row < len(PATTERN) and 0 <= column < len(PATTERN[row]):
+        mark = PATTERN[row][column]
+        if mark in "#b" and in_rounded_rect(u, v, column + DOT_INSET, row + DOT_INSET, DOT_SIDE,
+                                            DOT_SIDE, DOT_RADIUS):
+            return COLOURS[mark]
+    return COLOURS["w"] if in_rounded_rect(u, v, *TILE) else None
+
+
+def smooth_rows(size):
+    step = len(PATTERN) / size
+    rows = []
+    for y in range(size):
+        row = bytearray()
+        for x in range(size):
+            red = green = blue = covered = 0
+            for sy in range(SAMPLES):
+                for sx in range(SAMPLES):
+                    colour = colour_at((x + (sx + 0.5) / SAMPLES) * step,
+                                       (y + (sy + 0.5) / SAMPLES) * step)
+                    if colour:
+                        red, green, blue = red + colour[0], green + colour[1], blue + colour[2]
+                        covered += 1
+            if covered:  # colour averaged over the covered samples, coverage as alpha
+                row += bytes((round(red / covered), round(green / covered),
+                              round(blue / covered), round(255 * covered / SAMPLES ** 2)))
+            else:
+                row += bytes(4)
+        rows.append(bytes(row))
+    return rows
+
+
+def png(size):
+    rows = sharp_rows(size) if size in SHARP_SIZES else smooth_rows(size)
+    rows = [b"\0" + row for row in rows]  # filter type: none
 
     def chunk(kind, data):
         body = kind + data
@@ -70,7 +125,7 @@ def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(out, "dotloom.svg"), "w", encoding="ascii") as file:
         file.write(svg())
-    for size in SIZES:
+    for size in SHARP_SIZES + SMOOTH_SIZES:
         with open(os.path.join(out, f"dotloom-{size}.png"), "wb") as file:
             file.write(png(size))
 

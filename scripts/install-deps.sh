@@ -3,7 +3,10 @@
 # Copyright (c) 2026 The Dotloom authors
 # Installs the Debian packages Dotloom needs to build, run and test, when any is missing.
 # Uses sudo when not run as root.
+# Usage: scripts/install-deps.sh
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -13,6 +16,7 @@ packages=(
   python3 libx11-6 dpkg-dev file desktop-file-utils
   clang libclang-rt-14-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
+  lintian appstream man-db qt6-translations-l10n
 )
 
 missing=()

@@ -2,11 +2,19 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 # Installs what is missing, builds the developer build (warnings are errors) and runs every test.
+# Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
+# --help prints the comment above and stops before building or running anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev
+# The package as it ships: the hardened release build, with lintian, appstreamcli and
+# desktop-file-validate.
+cmake --preset release >/dev/null
+cmake --build --preset release
+tests/e2e/check_package.sh build/release
 # Each fuzz target for a minute first (DOTLOOM_FUZZ_SECONDS=0 skips this), so that the test
 # summary is what the run ends with.
 fuzz/run.sh "${DOTLOOM_FUZZ_SECONDS:-60}"

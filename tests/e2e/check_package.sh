@@ -2,9 +2,15 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 # Installs a build into a temporary root and packs it as a .deb, then checks that both hold
-# the program, its menu entry and its icon, and that the package names its libraries.
+# the program, its menu entry, icons, metainfo, manual page, licence and changelog; that the
+# package names its libraries; and that lintian, appstreamcli and desktop-file-validate find
+# nothing wrong. Lintian fails it on any error or warning; on a hardened build (the release
+# preset) also on any hardening tag at all.
 #   check_package.sh BUILD_DIR [CMAKE] [CPACK]
 set -euo pipefail
+usage() { sed -n '4,9s/^# \{0,1\}//p' "$0"; }
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then usage; exit 0; fi
+[[ $# -ge 1 ]] || { usage >&2; exit 2; }
 build=$1
 cmake=${2:-cmake}
 cpack=${3:-cpack}
@@ -12,28 +18,56 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
+id=io.github.dotloom.Dotloom
+files=(bin/dotloom share/applications/$id.desktop share/metainfo/$id.metainfo.xml
+       share/icons/hicolor/scalable/apps/dotloom.svg share/man/man1/dotloom.1.gz
+       share/doc/dotloom/copyright share/doc/dotloom/changelog.gz)
+for size in 16 32 48 64 128 256; do files+=("share/icons/hicolor/${size}x${size}/apps/dotloom.png"); done
 
 "$cmake" --install "$build" --prefix "$work/root" >/dev/null
-for file in bin/dotloom share/applications/dotloom.desktop \
-            share/icons/hicolor/scalable/apps/dotloom.svg share/icons/hicolor/48x48/apps/dotloom.png; do
+for file in "${files[@]}"; do
   [[ -f "$work/root/$file" ]] || fail "cmake --install left out $file"
 done
 [[ -x "$work/root/bin/dotloom" ]] || fail "bin/dotloom is not executable"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$work/root/share/applications/dotloom.desktop" || fail "bad desktop entry"
-fi
+for size in 128 256; do
+  header=$(od -An -tx1 -j16 -N8 "$work/root/share/icons/hicolor/${size}x${size}/apps/dotloom.png" | tr -d ' \n')
+  [[ $header == $(printf '%08x%08x' "$size" "$size") ]] || fail "the ${size}x${size} icon is not $size pixels square"
+done
+desktop-file-validate "$work/root/share/applications/$id.desktop" || fail "bad desktop entry"
+appstreamcli validate --no-net "$work/root/share/metainfo/$id.metainfo.xml" >"$work/appstream.log" 2>&1 ||
+  { cat "$work/appstream.log" >&2; fail "bad AppStream metainfo"; }
+man --warnings -l "$work/root/share/man/man1/dotloom.1.gz" 2>"$work/man.log" >/dev/null
+[[ ! -s $work/man.log ]] || { cat "$work/man.log" >&2; fail "the manual page has mistakes"; }
 
-"$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >/dev/null
+# One version everywhere: the project's, as the package, the metainfo and the changelog say.
+"$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 debs=("$work"/deb/dotloom_*.deb)
 [[ -f "${debs[0]}" ]] || fail "cpack made no .deb"
+version=$(dpkg-deb -f "${debs[0]}" Version)
+changelog=$(zcat "$work/root/share/doc/dotloom/changelog.gz")
+[[ $(head -n1 <<<"$changelog") == "dotloom ($version) "* ]] || fail "the changelog is not for $version"
+grep -q "<release version=\"$version\"" "$work/root/share/metainfo/$id.metainfo.xml" ||
+  fail "the metainfo has no release $version"
 contents=$(dpkg-deb -c "${debs[0]}")
-for file in ./usr/bin/dotloom ./usr/share/applications/dotloom.desktop \
-            ./usr/share/icons/hicolor/scalable/apps/dotloom.svg; do
-  grep -q " $file\$" <<<"$contents" || fail "the .deb leaves out $file"
+for file in "${files[@]}"; do
+  grep -q " ./usr/$file\$" <<<"$contents" || fail "the .deb leaves out /usr/$file"
 done
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 for library in libqt6widgets6 libqt6gui6 libc6; do
   grep -q "$library" <<<"$depends" || fail "the .deb does not depend on $library: $depends"
 done
-[[ -n $(dpkg-deb -f "${debs[0]}" Maintainer) ]] || fail "the .deb has no maintainer"
+[[ $(dpkg-deb -f "${debs[0]}" Recommends) == *qt6-translations-l10n* ]] ||
+  fail "the .deb does not recommend Qt's translations"
+maintainer=$(dpkg-deb -f "${debs[0]}" Maintainer)
+[[ -n $maintainer ]] || fail "the .deb has no maintainer"
+grep -qF -- " -- $maintainer  " <<<"$changelog" || fail "the changelog is not signed by $maintainer"
+
+status=0
+lintian --fail-on error,warning --display-info "${debs[0]}" >"$work/lintian.log" 2>&1 || status=$?
+cat "$work/lintian.log"
+[[ $status -eq 0 ]] || fail "lintian found errors or warnings"
+if grep -q '^DOTLOOM_HARDEN:BOOL=ON$' "$build/CMakeCache.txt" && grep -q 'hardening-' "$work/lintian.log"; then
+  fail "a hardened build without all of Debian's hardening"
+fi
 echo "1 passed, 0 failed"

@@ -4,6 +4,8 @@
 // behind the menu items, and what the screen shows afterwards. Runs once at scale 1 and once
 // at QT_SCALE_FACTOR=2, where every canvas pixel must be a sharp 2 x 2 block.
 
+#include <QAccessible>
+#include <QAccessibleInterface>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -160,6 +162,11 @@ class FrmDotloomTest : public QObject {
     QCOMPARE(window_->findChild<QAction*>(QStringLiteral("mnuSaveAs")), window_->mnuSaveAs());
     QCOMPARE(window_->CommonDialog1().Filter(),
              QStringLiteral("Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
+    // What a screen reader is told about the canvas.
+    QAccessibleInterface* canvas = QAccessible::queryAccessibleInterface(window_->Picture1());
+    QVERIFY(canvas != nullptr);
+    QCOMPARE(canvas->text(QAccessible::Name), QStringLiteral("Canvas"));
+    QCOMPARE(canvas->text(QAccessible::Description), QStringLiteral("96 × 48 one-bit image"));
   }
 
   void ScaleFactorIsInForce() {
