@@ -5,9 +5,10 @@
  *
  * Faults: while armed (dotloom_fault_arm), the calls of one class are counted, and the k-th
  * one fails as the environment says:
- *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename
+ *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename (renames and links)
  *   DOTLOOM_FAULT_NTH    k, from 1; 0 (or unset) counts without failing
  *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
+ *                        | KILL (the process is killed just before the call, as by a crash)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
  * A failing close really closes first, as Linux does. Calls are counted per class whether
  * or not one fails, so a run without a fault tells how many calls a command makes.
@@ -19,6 +20,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdlib.h>
@@ -29,6 +31,8 @@
 enum { kOpen, kRead, kWrite, kFsync, kClose, kRename, kClasses };
 static const char* const kClassNames[kClasses] = {"open",  "read",  "write",
                                                   "fsync", "close", "rename"};
+
+enum { kKill = -2 };
 
 static int armed;
 static int fault_class = -1;
@@ -54,6 +58,7 @@ static void Configure(void) {
   if (kind && strcmp(kind, "ENOSPC") == 0) fault_kind = ENOSPC;
   if (kind && strcmp(kind, "EINTR") == 0) fault_kind = EINTR;
   if (kind && strcmp(kind, "SHORT") == 0) fault_kind = -1;
+  if (kind && strcmp(kind, "KILL") == 0) fault_kind = kKill;
 }
 
 void dotloom_fault_arm(int on) {
@@ -74,7 +79,10 @@ static int Fault(int class_id) {
   if (!armed) return 0;
   const long n = ++counts[class_id];
   if (class_id != fault_class || fault_nth <= 0) return 0;
-  if (n == fault_nth || (fault_every && n > fault_nth)) return fault_kind;
+  if (n == fault_nth || (fault_every && n > fault_nth)) {
+    if (fault_kind == kKill) raise(SIGKILL);
+    return fault_kind;
+  }
   return 0;
 }
 
@@ -191,6 +199,24 @@ int rename(const char* from, const char* to) {
   const int f = Fault(kRename);
   if (f) return Fail(f == -1 ? EIO : f);
   return REAL(rename)(from, to);
+}
+
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+  const int f = Fault(kRename);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return REAL(renameat)(from_dir, from, to_dir, to);
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+  const int f = Fault(kRename);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return REAL(renameat2)(from_dir, from, to_dir, to, flags);
+}
+
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  const int f = Fault(kRename);
+  if (f) return Fail(f == -1 ? EIO : f);
+  return REAL(linkat)(from_dir, from, to_dir, to, flags);
 }
 
 /* Heap accounting over glibc's own allocator. */
