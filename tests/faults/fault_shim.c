@@ -10,6 +10,7 @@
  *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
  *                        | KILL (the process is killed just before the call, as by a crash)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
+ *   DOTLOOM_FAULT_NO_TMPFILE  1 to refuse O_TMPFILE, as file systems without it do
  * A failing close really closes first, as Linux does. Calls are counted per class whether
  * or not one fails, so a run without a fault tells how many calls a command makes.
  *
@@ -93,7 +94,8 @@ static int Fail(int error) {
   return -1;
 }
 
-static int OpenFault(void) {
+static int OpenFault(int flags) {
+  if ((flags & O_TMPFILE) == O_TMPFILE && getenv("DOTLOOM_FAULT_NO_TMPFILE")) return EOPNOTSUPP;
   const int f = Fault(kOpen);
   return f == -1 ? EIO : f; /* an open cannot be short */
 }
@@ -106,7 +108,7 @@ int open(const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(open)(path, flags, mode);
 }
@@ -119,7 +121,7 @@ int open64(const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(open64)(path, flags, mode);
 }
@@ -132,14 +134,14 @@ int openat(int dir, const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(openat)(dir, path, flags, mode);
 }
 
 /* glibc opens the temporary file of mkostemp internally, out of reach of open above. */
 int mkostemp(char* pattern, int flags) {
-  const int f = OpenFault();
+  const int f = OpenFault(0);
   if (f) return Fail(f);
   return REAL(mkostemp)(pattern, flags);
 }

@@ -215,10 +215,15 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   ASSERT_EQ(::mkfifo((dir / "fifo.bit").c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/full", dir / "full.bit");
   std::filesystem::create_symlink("/dev/zero", dir / "zero.bit");
+  // Kernel interfaces that look like files: one to read, one that would rename this process.
+  std::filesystem::create_symlink("/proc/self/status", dir / "status.bit");
+  std::filesystem::create_symlink("/proc/self/comm", dir / "comm.bit");
   const std::filesystem::path read_fails[] = {dir / "missing.bit", dir / "folder.bit",
-                                              dir / "fifo.bit", dir / "zero.bit"};
+                                              dir / "fifo.bit",    dir / "zero.bit",
+                                              dir / "status.bit",  dir / "comm.bit"};
   const std::filesystem::path write_fails[] = {dir / "folder.bit", dir / "fifo.bit",
-                                               dir / "full.bit", dir / "no" / "such.bit"};
+                                               dir / "full.bit", dir / "no" / "such.bit",
+                                               dir / "comm.bit"};
   const int descriptors = testing::OpenDescriptorCount();
   Canvas canvas;
   canvas.PSet(1, 1);

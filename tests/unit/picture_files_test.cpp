@@ -52,9 +52,10 @@ TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   fs::create_directory(dir / "folder.bmp");
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", dir / "zero.bmp");
+  fs::create_symlink("/proc/self/status", dir / "proc.bmp");
   const int descriptors = testing::OpenDescriptorCount();
   for (const char* name : {"png.bmp", "empty.bmp", "text.bmp", "header.bmp", "folder.bmp",
-                           "fifo.bmp", "zero.bmp", "missing.bmp"}) {
+                           "fifo.bmp", "zero.bmp", "missing.bmp", "proc.bmp"}) {
     EXPECT_ANY_THROW(LoadPicture(dir / name, 99, 52)) << name;
   }
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
