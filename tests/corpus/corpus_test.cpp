@@ -74,7 +74,9 @@ ByteVector Bits(const std::function<bool(int, int)>& black) {
   BitfileCodec::Bytes bytes{};
   for (int y = 0; y < 48; ++y) {
     for (int x = 0; x < 96; ++x) {
-      if (black(x, y)) bytes[static_cast<std::size_t>(96 * (y / 8) + x)] |= 1U << (y % 8);
+      if (black(x, y))
+        bytes[static_cast<std::size_t>(96 * (y / 8) + x)] |=
+            static_cast<std::uint8_t>(1U << static_cast<unsigned>(y % 8));
     }
   }
   return {bytes.begin(), bytes.end()};
@@ -444,7 +446,7 @@ TEST_F(CorpusTest, RleStreamsMustPaintEveryPixel) {
     spec.width = 4;
     spec.height = 2;
     const ByteVector file = Write(spec);
-    const std::size_t offset = file[10] | (file[11] << 8U);
+    const std::size_t offset = std::size_t{file[10]} | (std::size_t{file[11]} << 8U);
     const ByteVector header(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(offset));
     const std::uint8_t black = four ? 0x11 : 0x01;
     struct Stream {
@@ -568,7 +570,8 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   one.height = 1;
   ByteVector gap = WriteBmp(one, [](int, int) { return kBlack; });
   const std::uint32_t gibibyte = 1U << 30U;
-  for (int i = 0; i < 4; ++i) gap[10 + static_cast<std::size_t>(i)] = (gibibyte >> (8 * i)) & 0xFFU;
+  for (int i = 0; i < 4; ++i)
+    gap[10 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(gibibyte >> (8 * i));
   const ByteVector rle = Write(Spec(8, Coding::kRle8));
   const Outcome whole = OpenBytes(rle);
   ASSERT_TRUE(whole.loaded);
