@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <stdio.h>
-#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -200,7 +199,8 @@ Descriptor Syncable(const Place& place) {
 
 // The new contents of a file, written beside it before they take its name. Unnamed
 // (O_TMPFILE) where the file system allows it, so that a crash leaves nothing; otherwise a
-// hidden name that says what it is, removed on every way out but success.
+// hidden name that says what it is, removed on every way out but success. The name is the
+// same for every save of one file, so that what a crash left is removed by the next save.
 class NewContents {
  public:
   // Throws with the errno of the failed creation.
@@ -208,17 +208,16 @@ class NewContents {
     fd_ = OpenAt(place.folder.get(), ".", O_TMPFILE | O_WRONLY, mode);
     if (fd_.valid()) return;
     if (!OneOf(errno, {EOPNOTSUPP, EISDIR, EINVAL})) ThrowErrno("create new file");
-    Name();
-    constexpr int kTries = 16;
-    for (int i = 0; i < kTries; ++i) {
+    name_ = TemporaryName();
+    for (int i = 0; i < 2; ++i) {
       fd_ =
           OpenAt(place.folder.get(), name_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, mode);
       if (fd_.valid()) return;
-      if (errno != EEXIST) break;
-      Name();
+      if (errno != EEXIST || !RemoveStale()) break;
     }
+    const int error = errno;
     name_.clear();
-    ThrowErrno("create temporary file");
+    ThrowErrno(error, "create temporary file");
   }
   NewContents(const NewContents&) = delete;
   NewContents& operator=(const NewContents&) = delete;
@@ -232,11 +231,10 @@ class NewContents {
   // Gives the unnamed file a temporary name, for a rename over the target.
   void GiveName() {
     if (!name_.empty()) return;
-    constexpr int kTries = 16;
-    for (int i = 0; i < kTries; ++i) {
-      Name();
+    name_ = TemporaryName();
+    for (int i = 0; i < 2; ++i) {
       if (Link(name_.c_str()) == 0) return;
-      if (errno != EEXIST) break;
+      if (errno != EEXIST || !RemoveStale()) break;
     }
     const int error = errno;
     name_.clear();
@@ -289,18 +287,24 @@ class NewContents {
   void Close() { fd_.Close("close new file"); }
 
  private:
-  void Name() {
+  std::string TemporaryName() const {
     // A short prefix of the target's name keeps the temporary name within NAME_MAX.
     constexpr std::size_t kMaxPrefix = 200;
-    std::uint64_t random = 0;
-    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random) {
-      random = static_cast<std::uint64_t>(::getpid()) * std::uint64_t{0x9E3779B97F4A7C15} ^
-               static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this));
+    return "." + place_.name.substr(0, kMaxPrefix) + ".dotloom-unsaved";
+  }
+
+  // Removes what an earlier save of the same file left under the temporary name. A save
+  // running at the same time loses its temporary file and fails; neither file is harmed.
+  bool RemoveStale() {
+    struct stat status {};
+    const int folder = place_.folder.get();
+    if (Retried([&] { return ::fstatat(folder, name_.c_str(), &status, AT_SYMLINK_NOFOLLOW); }) !=
+            0 ||
+        S_ISDIR(status.st_mode)) {
+      errno = EEXIST;
+      return false;
     }
-    constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix;
-    for (int i = 0; i < 8; ++i, random /= 36) suffix += kDigits[random % 36];
-    name_ = "." + place_.name.substr(0, kMaxPrefix) + ".dotloom-unsaved-" + suffix;
+    return Retried([&] { return ::unlinkat(folder, name_.c_str(), 0); }) == 0 || errno == ENOENT;
   }
 
   int Link(const char* name) {

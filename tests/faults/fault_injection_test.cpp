@@ -390,14 +390,26 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
         continue;
       }
       ++debris;
-      EXPECT_TRUE(name.starts_with(std::string(".") + row.file + ".dotloom-unsaved-")) << name;
+      EXPECT_EQ(name, std::string(".") + row.file + ".dotloom-unsaved");
     }
     EXPECT_LE(debris, row.debris);
   }
-  // The next save goes on as if nothing had happened, whatever was left.
-  const Outcome next = Drive({"save", (dir_ / "out.bmp").string()}, {no_tmpfile});
-  EXPECT_EQ(next.status, 0) << next.output;
-  EXPECT_EQ(ReadFile(dir_ / "out.bmp"), written);
+  // The next save of the file goes on as if nothing had happened, and removes what was left.
+  for (const bool unnamed : {true, false}) {
+    Reset();
+    std::vector<std::string> environment = {"DOTLOOM_FAULT_CLASS=rename", "DOTLOOM_FAULT_NTH=2",
+                                            "DOTLOOM_FAULT_KIND=KILL"};
+    if (!unnamed)
+      environment = {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1", "DOTLOOM_FAULT_KIND=KILL",
+                     no_tmpfile};
+    EXPECT_EQ(Drive({"save", (dir_ / "out.bmp").string()}, environment).status, -1);
+    ASSERT_EQ(Entries(dir_.path()), 5);
+    const Outcome next = Drive({"save", (dir_ / "out.bmp").string()},
+                               unnamed ? std::vector<std::string>{} : std::vector{no_tmpfile});
+    EXPECT_EQ(next.status, 0) << next.output;
+    EXPECT_EQ(ReadFile(dir_ / "out.bmp"), written);
+    EXPECT_EQ(Entries(dir_.path()), 4) << "what the killed save left is gone";
+  }
 }
 
 // A thousand failing commands in one process leave the descriptors and the heap as they were.
