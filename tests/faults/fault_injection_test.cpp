@@ -240,6 +240,7 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
     const std::string e = ending;
     fs::create_symlink("/dev/full", dir_ / ("full." + e));
     fs::create_symlink("/dev/zero", dir_ / ("zero." + e));
+    fs::create_symlink("/proc/self/status", dir_ / ("proc." + e));  // a kernel file, refused
     fs::create_directory(dir_ / ("folder." + e));
     WriteFile(dir_ / ("file." + e), ByteVector{1});
     fs::create_symlink("loop." + e, dir_ / ("loop." + e));
@@ -248,7 +249,8 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
                                             "folder." + e,  "missing." + e,
                                             "no/such." + e, "file." + e + "/x." + e,
                                             "loop." + e,    long_name + "." + e,
-                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e};
+                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e,
+                                            "proc." + e};
     const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
     for (const std::string& name : names) {
       for (const char* verb : {"open", "save"}) {
