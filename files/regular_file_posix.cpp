@@ -133,8 +133,8 @@ Descriptor Reopen(int located, const struct stat& status, const fs::path& path, 
 
 // Looks at what path names without opening it: a device, FIFO or kernel file is never
 // opened at all, so opening one has no effect of its own.
-Descriptor Locate(const fs::path& path, int flags, struct stat& status) {
-  Descriptor located = OpenAt(AT_FDCWD, path.c_str(), O_PATH | flags);
+Descriptor Locate(const fs::path& path, struct stat& status) {
+  Descriptor located = OpenAt(AT_FDCWD, path.c_str(), O_PATH);
   if (!located.valid()) return located;
   status = Status(located.get());
   RequireRegular(located.get(), status, path.string());
@@ -490,7 +490,7 @@ int DescriptorOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
 RegularFile RegularFile::OpenForReading(const fs::path& path) {
   struct stat status {};
-  const Descriptor located = Locate(path, 0, status);
+  const Descriptor located = Locate(path, status);
   if (!located.valid()) ThrowErrno("open " + path.string());
   return RegularFile(Reopen(located.get(), status, path, O_RDONLY).Release());
 }
@@ -500,7 +500,7 @@ RegularFile RegularFile::OpenForWriting(const fs::path& path) {
   constexpr int kTries = 4;
   for (int i = 0; i < kTries; ++i) {
     struct stat status {};
-    const Descriptor located = Locate(path, 0, status);
+    const Descriptor located = Locate(path, status);
     if (located.valid()) {
       return RegularFile(Reopen(located.get(), status, path, O_WRONLY).Release());
     }
