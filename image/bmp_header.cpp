@@ -335,6 +335,7 @@ void CheckRleStream(const Layout& layout, std::span<const std::uint8_t> file) {
   }
   if (layout.pixel_offset >= file.size()) Refuse("RLE stream missing");
   const ReadAtFunction read = [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+    if (offset >= file.size()) return std::size_t{0};
     const auto at = static_cast<std::size_t>(offset);
     const std::size_t count = std::min(buffer.size(), file.size() - at);
     std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(at), count, buffer.begin());

@@ -109,6 +109,7 @@ Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width
   const std::vector<std::uint8_t> part = bmp::ShownPart(
       layout, bytes, bytes.size(),
       [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+        if (offset >= bytes.size()) return std::size_t{0};
         const std::size_t count = std::min<std::uint64_t>(buffer.size(), bytes.size() - offset);
         std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
         return count;
