@@ -10,6 +10,10 @@
 # process without it (the baseline), "qt" is Qt's decoder alone on the whole picture, "rows"
 # reads and decodes only the 52 rows that can be shown. The extra memory of Open is
 # open - none; the target compares it with the file's size.
+#
+# Then sparse files, where memory and time must not follow the file's size: 2 x 2 pictures
+# whose pixels lie 512 MiB and 2 GiB into the file, and an RLE8 picture whose end of bitmap
+# comes before a 512 MiB tail; the Open time is measured inside the process.
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
@@ -40,6 +44,23 @@ for side in 100 1000 4000 8000; do
   rows=$(peak rows "$file")
   awk -v s="$side" -v b="$bytes" -v n="$none" -v o="$open" -v q="$qt" -v r="$rows" 'BEGIN {
     printf "%-6s %11d %8d %8d %8d %8d %10d %7.3f\n", s, b / 1024, n, o, q, r, o - n, (o - n) * 1024 / b }'
+  rm -f "$file"
+done
+
+echo
+echo "sparse files: median of $runs processes each"
+printf '%-22s %9s %9s %9s %10s\n' file "file MiB" "Open ms" "open KiB" "open-none"
+for sparse in "gap 536870912" "gap 2147483648" "tail 536870912"; do
+  read -r kind bytes <<<"$sparse"
+  file=$work/$kind-$bytes.bmp
+  "$driver" "make-$kind" "$file" "$bytes"
+  none=$(peak none "$file")
+  lines=$(for _ in $(seq "$runs"); do "$driver" open "$file"; done)
+  grep -q 'opened=0' <<<"$lines" && echo "did not open: $file" >&2
+  ms=$(sed -n 's/.*ms=\([0-9.]*\).*/\1/p' <<<"$lines" | median)
+  open=$(sed -n 's/peak_kib=\([0-9]*\).*/\1/p' <<<"$lines" | median)
+  awk -v f="$kind $bytes" -v s="$(stat -c %s "$file")" -v m="$ms" -v o="$open" -v n="$none" \
+    'BEGIN { printf "%-22s %9.0f %9.3f %9d %10d\n", f, s / 1048576, m, o, o - n }'
   rm -f "$file"
 done
 

@@ -12,13 +12,16 @@ namespace dotloom {
 // A regular file opened for one job and closed on every way out.
 //
 // Only regular files are accepted: a directory, FIFO, socket or device fails like a missing
-// file. Opening never blocks, so a FIFO without a writer cannot freeze the window. Every
-// failure is thrown as std::system_error carrying errno.
+// file, and so do the files of kernel interfaces (proc, sysfs and the like), which only look
+// like regular files. What a name leads to is looked at before anything is opened, so a
+// device is never opened at all, and nothing blocks. Every failure is thrown as
+// std::system_error carrying errno.
 class RegularFile {
  public:
   // The file must exist.
   static RegularFile OpenForReading(const std::filesystem::path& path);
-  // A missing file is created; an existing one is neither truncated nor moved.
+  // A missing file is created, exclusively: a name that appears meanwhile is looked at again,
+  // never opened blindly. An existing one is neither truncated nor moved.
   static RegularFile OpenForWriting(const std::filesystem::path& path);
 
   RegularFile(RegularFile&& other) noexcept;
@@ -46,10 +49,20 @@ class RegularFile {
   Handle handle_ = kNoHandle;
 };
 
-// Replaces target with bytes only once all of them are safely on disk: they go to a
-// temporary file beside the target, which is then renamed over it. A failure leaves an
-// existing target as it was and no temporary file behind. A symbolic link is followed, so
-// the link stays a link; a target that exists but is not a regular file is refused.
+// Replaces the contents of target with bytes, keeping the file what it was: its owner,
+// group, mode, links and extended attributes (ACLs among them). A symbolic link is followed,
+// so the link stays a link; a target that exists but is not a regular file is refused.
+//
+//   - A new name is created whole: the bytes go to a new file that takes the name only once
+//     they are all on disk, and never over a file that appeared meanwhile.
+//   - Over an existing file, the user must be allowed to write that file; if not, nothing
+//     changes. When a new file can take over everything the old one was (one link, same
+//     owner and group, same mode, every extended attribute) and the folder allows the
+//     rename, the new file replaces the old one whole: all or nothing.
+//   - Otherwise the file is written in place: room is reserved first, so that a full disk
+//     changes nothing, then the bytes are written and the length set.
+//
+// The bytes are synced before success is reported, and so is the folder after a rename.
 void ReplaceFileContents(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
 }  // namespace dotloom

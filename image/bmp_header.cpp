@@ -3,7 +3,10 @@
 #include "image/bmp_header.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,96 +53,182 @@ bool KnownCoding(int bits, std::uint32_t compression, std::uint32_t info_size) {
   }
 }
 
-// Replays the RLE decoder's moves over a map of the bytes it writes. The decoder keeps
-// one pointer into the image buffer, rows bottom-up, and clips runs only against the end
-// of the first row it writes; the map follows it exactly, so what it calls painted is
-// what the decoder writes.
+// Reads a file front to back through a buffer of kStreamChunk bytes, so that a stream of
+// any length costs the same memory.
+class StreamReader {
+ public:
+  StreamReader(const ReadAtFunction& read, std::uint64_t from, std::uint64_t end)
+      : read_(read), next_(from), end_(end) {}
+
+  bool Next(std::uint8_t& byte) {
+    if (at_ == size_) {
+      if (next_ >= end_) return false;
+      buffer_.resize(kStreamChunk);
+      const auto want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunk, end_ - next_));
+      size_ = read_(std::span<std::uint8_t>(buffer_.data(), want), next_);
+      at_ = 0;
+      if (size_ == 0) {
+        end_ = next_;  // the file shrank; what is left of it ends here
+        return false;
+      }
+      next_ += size_;
+    }
+    byte = buffer_[at_++];
+    return true;
+  }
+
+ private:
+  const ReadAtFunction& read_;
+  std::uint64_t next_;
+  std::uint64_t end_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t at_ = 0;
+  std::size_t size_ = 0;
+};
+
+// Replays the RLE decoder's moves over the bytes it writes. The decoder keeps one pointer
+// into the image buffer, rows bottom-up, and clips runs only against the end of the first
+// row it writes; the walk follows it exactly, so what it calls painted is what the decoder
+// writes. Neither the image nor the stream is held: the pixels not yet painted are kept as
+// gaps, and the values only of the top-left keep_width x keep_rows pixels the canvas shows.
 class RleWalk {
  public:
-  RleWalk(const Layout& layout, std::span<const std::uint8_t> stream)
+  RleWalk(const Layout& layout, StreamReader& stream, int keep_width, int keep_rows)
       : stream_(stream),
         width_(static_cast<std::int64_t>(layout.width)),
         height_(static_cast<std::int64_t>(layout.height)),
         line_(static_cast<std::int64_t>(layout.decoded_row_bytes)),
         four_bits_(layout.compression == Compression::kRle4),
-        painted_(static_cast<std::size_t>(layout.decoded_bytes), false) {}
+        keep_width_(keep_width),
+        keep_end_(static_cast<std::int64_t>(keep_rows) * line_),
+        kept_(static_cast<std::size_t>(keep_width) * static_cast<std::size_t>(keep_rows), 0) {}
 
   void Run() {
     std::int64_t y = 0;
+    Reach(0);
     std::int64_t p = (height_ - 1) * line_;
     const std::int64_t end = p + width_;
+    std::array<std::uint8_t, 255> data{};
     while (y < height_) {
       std::uint8_t b = 0;
-      if (!Next(b)) break;  // the decoder stops quietly; unpainted pixels are caught below
+      if (!stream_.Next(b)) break;  // the decoder stops quietly; unpainted pixels are caught below
       if (b != 0) {
         const std::int64_t count = std::min<std::int64_t>(b, end - p);
-        Need(1);  // the colour (or pair of colours) to repeat
-        Paint(p, count);
+        std::uint8_t colour = 0;  // the colour (or pair of colours) to repeat
+        if (!stream_.Next(colour)) Refuse("RLE run cut short");
+        Paint(p, count, [&](std::int64_t i) { return four_bits_ ? Nibble(colour, i) : colour; });
         p += count;
         continue;
       }
-      if (!Next(b) || b == 1) break;  // end of bitmap
-      if (b == 0) {                   // end of line
+      if (!stream_.Next(b) || b == 1) break;  // end of bitmap
+      if (b == 0) {                           // end of line
         x_ = 0;
         ++y;
+        if (y < height_) Reach(y);
         p = (height_ - y - 1) * line_;
       } else if (b == 2) {  // delta: move right and up
         std::uint8_t dx = 0;
         std::uint8_t dy = 0;
-        if (!Next(dx) || !Next(dy)) Refuse("RLE delta cut short");
+        if (!stream_.Next(dx) || !stream_.Next(dy)) Refuse("RLE delta cut short");
         x_ += dx;
         y += dy;
         if (x_ >= width_) x_ = width_ - 1;
         if (y >= height_) y = height_ - 1;
+        Reach(y);
         p = (height_ - y - 1) * line_ + x_;
       } else {  // absolute run of b pixels
         const std::int64_t count = std::min<std::int64_t>(b, end - p);
-        const std::int64_t data = four_bits_ ? (count + 1) / 2 : count;
-        Need(data);
-        Paint(p, count);
+        const std::int64_t bytes = four_bits_ ? (count + 1) / 2 : count;
+        for (std::int64_t i = 0; i < bytes; ++i) {
+          if (!stream_.Next(data[static_cast<std::size_t>(i)])) Refuse("RLE run cut short");
+        }
+        Paint(p, count, [&](std::int64_t i) {
+          return four_bits_ ? Nibble(data[static_cast<std::size_t>(i / 2)], i)
+                            : data[static_cast<std::size_t>(i)];
+        });
         p += count;
         // Runs are padded to whole 16-bit words; the decoder's rule, even for clipped runs.
         const bool pad = four_bits_ ? ((((count & 3) + 1) & 2) == 2) : ((count & 1) == 1);
-        if (pad) Skip();
+        std::uint8_t ignored = 0;
+        if (pad) stream_.Next(ignored);
       }
     }
-    for (std::int64_t row = 0; row < height_; ++row) {
-      const auto first = painted_.begin() + row * line_;
-      if (!std::all_of(first, first + width_, [](bool set) { return set; })) {
-        Refuse("RLE stream leaves pixels unpainted");
-      }
-    }
+    if (reached_ < height_ - 1 || !gaps_.empty()) Refuse("RLE stream leaves pixels unpainted");
   }
+
+  // Row by row from the top, keep_width values each.
+  const std::vector<std::uint8_t>& kept() const { return kept_; }
 
  private:
-  bool Next(std::uint8_t& byte) {
-    if (at_ >= stream_.size()) return false;
-    byte = stream_[at_++];
-    return true;
-  }
-  void Need(std::int64_t count) {
-    const auto wanted = static_cast<std::size_t>(count);
-    if (stream_.size() - at_ < wanted) Refuse("RLE run cut short");
-    at_ += wanted;
-  }
-  void Skip() {
-    if (at_ < stream_.size()) ++at_;
-  }
-  void Paint(std::int64_t from, std::int64_t count) {
-    // The columns of x_ follow every run, as the decoder's do; only deltas read them.
-    x_ += count;
-    std::fill(painted_.begin() + from, painted_.begin() + from + count, true);
+  // More gaps than this at once are refused: a stream that paints as the format means to
+  // leaves at most a few.
+  static constexpr std::size_t kMaxGaps = std::size_t{1} << 14U;
+
+  static std::uint8_t Nibble(std::uint8_t pair, std::int64_t i) {
+    return (i & 1) == 0 ? static_cast<std::uint8_t>(pair >> 4U)
+                        : static_cast<std::uint8_t>(pair & 0x0FU);
   }
 
-  std::span<const std::uint8_t> stream_;
-  std::size_t at_ = 0;
+  // Rows up to y are now within the decoder's reach; each starts unpainted.
+  void Reach(std::int64_t y) {
+    for (; reached_ < y; ++reached_) {
+      const std::int64_t start = (height_ - reached_ - 2) * line_;
+      gaps_.emplace(start, start + width_);
+      if (gaps_.size() > kMaxGaps) Refuse("RLE stream leaves too many pixels unpainted");
+    }
+  }
+
+  template <typename Value>
+  void Paint(std::int64_t from, std::int64_t count, const Value& value) {
+    // The columns of x_ follow every run, as the decoder's do; only deltas read them.
+    x_ += count;
+    if (count <= 0) return;
+    const std::int64_t to = from + count;
+    auto gap = gaps_.upper_bound(from);
+    if (gap != gaps_.begin() && std::prev(gap)->second > from) --gap;
+    while (gap != gaps_.end() && gap->first < to) {
+      const auto [start, stop] = *gap;
+      gap = gaps_.erase(gap);
+      if (start < from) gaps_.emplace(start, from);
+      if (stop > to) {
+        gaps_.emplace(to, stop);
+        break;
+      }
+    }
+    for (std::int64_t i = 0; i < count && from + i < keep_end_; ++i) {
+      const std::int64_t column = (from + i) % line_;
+      if (column < keep_width_) {
+        kept_[static_cast<std::size_t>((from + i) / line_ * keep_width_ + column)] = value(i);
+      }
+    }
+  }
+
+  StreamReader& stream_;
   std::int64_t width_;
   std::int64_t height_;
   std::int64_t line_;
   std::int64_t x_ = 0;
   bool four_bits_;
-  std::vector<bool> painted_;
+  std::int64_t keep_width_;
+  std::int64_t keep_end_;  // the kept pixels lie before this position
+  std::vector<std::uint8_t> kept_;
+  std::int64_t reached_ = -1;
+  std::map<std::int64_t, std::int64_t> gaps_;  // unpainted [start, stop) ranges, by start
 };
+
+void PutLittle(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) {
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+std::uint64_t PaletteEnd(const Layout& layout) {
+  std::uint64_t end = kFileHeaderSize + layout.info_size;
+  if (layout.compression == Compression::kBitfields && layout.info_size == 40) end += 12;
+  return end +
+         (layout.info_size == 12 ? 3U : 4U) * static_cast<std::uint64_t>(layout.palette_entries);
+}
 
 }  // namespace
 
@@ -245,18 +334,82 @@ void CheckRleStream(const Layout& layout, std::span<const std::uint8_t> file) {
     return;
   }
   if (layout.pixel_offset >= file.size()) Refuse("RLE stream missing");
-  RleWalk(layout, file.subspan(static_cast<std::size_t>(layout.pixel_offset))).Run();
+  const ReadAtFunction read = [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+    if (offset >= file.size()) return std::size_t{0};
+    const auto at = static_cast<std::size_t>(offset);
+    const std::size_t count = std::min(buffer.size(), file.size() - at);
+    std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(at), count, buffer.begin());
+    return count;
+  };
+  StreamReader stream(read, layout.pixel_offset, file.size());
+  RleWalk(layout, stream, 0, 0).Run();
 }
 
-void SetStoredHeight(std::span<std::uint8_t> head, const Layout& layout, int rows) {
-  const std::int32_t height = layout.top_down ? -rows : rows;
-  const auto bits = static_cast<std::uint32_t>(height);
-  const std::size_t at = layout.info_size == 12 ? 20 : 22;
-  const std::size_t bytes = layout.info_size == 12 ? 2 : 4;
-  if (head.size() < at + bytes) Refuse("header cut short");
-  for (std::size_t i = 0; i < bytes; ++i) {
-    head[at + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+std::vector<std::uint8_t> ShownPart(const Layout& layout, std::span<const std::uint8_t> head,
+                                    std::uint64_t file_size, const ReadAtFunction& read,
+                                    int clip_width, int clip_height) {
+  const int width = std::clamp(clip_width, 1, layout.width);
+  const int rows = std::clamp(clip_height, 1, layout.height);
+  const std::uint64_t palette_end = PaletteEnd(layout);
+  if (head.size() < palette_end) Refuse("header cut short");
+  const auto bits = static_cast<std::uint64_t>(layout.bits_per_pixel);
+  const std::uint64_t row_bytes = (static_cast<std::uint64_t>(width) * bits + 31) / 32 * 4;
+  const std::uint64_t pixel_bytes = row_bytes * static_cast<std::uint64_t>(rows);
+
+  std::vector<std::uint8_t> part(head.begin(),
+                                 head.begin() + static_cast<std::ptrdiff_t>(palette_end));
+  part.resize(static_cast<std::size_t>(palette_end + pixel_bytes), 0);
+  std::uint8_t* const pixels = part.data() + palette_end;
+  const bool rle =
+      layout.compression == Compression::kRle4 || layout.compression == Compression::kRle8;
+  // Where display row r (0 on top) goes in the new file, which keeps the old direction.
+  const auto stored = [&](int r) {
+    return static_cast<std::uint64_t>(layout.top_down ? r : rows - 1 - r);
+  };
+  if (rle) {
+    StreamReader stream(read, layout.pixel_offset, file_size);
+    RleWalk walk(layout, stream, width, rows);
+    walk.Run();
+    const std::vector<std::uint8_t>& kept = walk.kept();
+    for (int r = 0; r < rows; ++r) {
+      std::uint8_t* row = pixels + stored(r) * row_bytes;
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t value =
+            kept[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x)];
+        if (bits == 8) {
+          row[x] = value;
+        } else {
+          row[x / 2] |= static_cast<std::uint8_t>((x & 1) == 0 ? value << 4U : value);
+        }
+      }
+    }
+  } else {
+    // The top rows and left columns only, read where they lie: a gap before them, or rows
+    // and columns past what is shown, cost nothing.
+    const std::uint64_t first_stored =
+        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
+    for (std::uint64_t s = 0; s < static_cast<std::uint64_t>(rows); ++s) {
+      const std::uint64_t offset = layout.pixel_offset + (first_stored + s) * layout.row_bytes;
+      const std::span<std::uint8_t> row(pixels + s * row_bytes,
+                                        static_cast<std::size_t>(row_bytes));
+      if (read(row, offset) != row.size()) Refuse("BMP file shrank while read");
+    }
   }
+
+  PutLittle(part, 2, static_cast<std::uint32_t>(part.size()), 4);
+  PutLittle(part, 10, static_cast<std::uint32_t>(palette_end), 4);
+  const std::int32_t height = layout.top_down ? -rows : rows;
+  if (layout.info_size == 12) {
+    PutLittle(part, 18, static_cast<std::uint32_t>(width), 2);
+    PutLittle(part, 20, static_cast<std::uint32_t>(height), 2);
+  } else {
+    PutLittle(part, 18, static_cast<std::uint32_t>(width), 4);
+    PutLittle(part, 22, static_cast<std::uint32_t>(height), 4);
+    if (rle) PutLittle(part, 30, 0, 4);  // uncompressed now
+    PutLittle(part, 34, static_cast<std::uint32_t>(pixel_bytes), 4);
+  }
+  return part;
 }
 
 Layout Check(std::span<const std::uint8_t> file) {

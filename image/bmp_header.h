@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 namespace dotloom::bmp {
 
@@ -19,8 +21,9 @@ namespace dotloom::bmp {
 //   - its pixel data starts after the header, masks and palette, and the file holds every
 //     row the header declares (an RLE stream must paint every pixel of the image);
 //   - the decoded image is small next to the file: at most 2 x file size + 12 MiB. With the
-//     file's own bytes held in memory while it decodes, loading a file of n bytes never
-//     needs more than MemoryBound(n) = 4 x n + 16 MiB.
+//     file's own bytes held in memory while it decodes, a decoder handed a whole file of n
+//     bytes never needs more than MemoryBound(n) = 4 x n + 16 MiB. (The program hands the
+//     decoder only ShownPart, below, which is far smaller.)
 //
 // Every valid uncompressed BMP passes the size rule, since its pixel rows take at least
 // half the bytes of the decoded rows. Only RLE files, which can describe many pixels in a
@@ -69,10 +72,26 @@ Layout CheckHeader(std::span<const std::uint8_t> head, std::uint64_t file_size);
 // stream is complete and paints every pixel. file is the whole file.
 void CheckRleStream(const Layout& layout, std::span<const std::uint8_t> file);
 
-// Rewrites the height in head, the start of a file whose header gave layout, to `rows`
-// rows in the same direction: for a BMP made of the same header and only the `rows` top rows
-// of an uncompressed image.
-void SetStoredHeight(std::span<std::uint8_t> head, const Layout& layout, int rows);
+// Fills as much of buffer as the file holds from offset on and returns the count: how
+// ShownPart reaches a file, whatever holds it.
+using ReadAtFunction = std::function<std::size_t(std::span<std::uint8_t>, std::uint64_t)>;
+
+// The most ShownPart reads at once while it walks an RLE stream.
+inline constexpr std::size_t kStreamChunk = 64 * 1024;
+
+// The part of a file that passed CheckHeader that a canvas of clip_width x clip_height
+// pixels can show, as a small uncompressed BMP of its own for the decoder: the same header
+// and palette with the size rewritten, then only the top-left pixels. head holds the
+// file's first bytes, as given to CheckHeader; read reaches the rest.
+//
+// Of an uncompressed file only the rows and columns shown are read, where they lie, so a
+// gap before the pixels or a huge picture costs nothing. An RLE stream is read in chunks of
+// kStreamChunk up to its end of bitmap and checked as CheckRleStream does, holding only the
+// pixels shown and the ranges not yet painted (at most 16,384 at once). Memory stays under
+// about 1.1 MiB whatever the file. Throws BmpError.
+std::vector<std::uint8_t> ShownPart(const Layout& layout, std::span<const std::uint8_t> head,
+                                    std::uint64_t file_size, const ReadAtFunction& read,
+                                    int clip_width, int clip_height);
 
 // Both checks on a whole file held in memory.
 Layout Check(std::span<const std::uint8_t> file);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
-# Installs what is missing, builds the developer build (warnings are errors) and runs every test.
+# Installs what is missing, builds the developer build (warnings are errors) and runs every
+# test, then builds the same with the address and undefined-behaviour sanitizers and runs
+# every test again under them (DOTLOOM_ASAN=0 skips that part).
 # Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
@@ -19,3 +21,8 @@ tests/e2e/check_package.sh build/release
 # summary is what the run ends with.
 fuzz/run.sh "${DOTLOOM_FUZZ_SECONDS:-60}"
 ctest --preset dev "$@"
+if [[ "${DOTLOOM_ASAN:-1}" != 0 ]]; then
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan
+  ctest --preset asan "$@"
+fi

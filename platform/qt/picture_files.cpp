@@ -12,6 +12,7 @@
 #include <limits>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 #include "files/regular_file.h"
 #include "image/bmp_header.h"
@@ -44,12 +45,13 @@ std::span<const std::uint8_t> Bytes(const QByteArray& array) {
           static_cast<std::size_t>(array.size())};
 }
 
-// bytes is the prefix of a file whose header passed bmp::CheckHeader: all that the decoder
-// reads. It is checked whole here, on exactly the bytes the decoder will see.
-Picture Decode(const QByteArray& bytes, int clip_width, int clip_height) {
-  const bmp::Layout layout = bmp::Check(Bytes(bytes));
+// part is what bmp::ShownPart made of a file. It is checked again here, whole, on exactly
+// the bytes the decoder will see.
+Picture Decode(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
+  const bmp::Layout layout = bmp::Check(part);
   QBuffer device;
-  device.setData(bytes);
+  device.setData(
+      QByteArray(reinterpret_cast<const char*>(part.data()), static_cast<qsizetype>(part.size())));
   if (!device.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot read picture");
   // The BMP decoder only: a file named .bmp must not reach every decoder Qt has.
   QImageReader reader(&device, "bmp");
@@ -86,40 +88,34 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
   // Opened by us, so that only a regular file is read and nothing blocks.
   RegularFile file = RegularFile::OpenForReading(path);
   const std::uint64_t size = file.Size();
-  QByteArray head(static_cast<qsizetype>(std::min<std::uint64_t>(size, bmp::kHeadBytes)),
-                  Qt::Uninitialized);
-  head.resize(static_cast<qsizetype>(file.ReadAt(
-      {reinterpret_cast<std::uint8_t*>(head.data()), static_cast<std::size_t>(head.size())}, 0)));
-  const bmp::Layout layout = bmp::CheckHeader(Bytes(head), size);
-
-  // The canvas shows only the top rows, so of an uncompressed picture only those are read
-  // and decoded, as a BMP of their own: a large file then costs little more than its header.
-  const bool rle = layout.compression == bmp::Compression::kRle4 ||
-                   layout.compression == bmp::Compression::kRle8;
-  const int rows = rle ? layout.height : std::clamp(clip_height, 1, layout.height);
-  const std::uint64_t row_bytes = rle ? 0 : layout.row_bytes * static_cast<std::uint64_t>(rows);
-  const std::uint64_t prefix = rle ? layout.bytes_needed : layout.pixel_offset;
-  QByteArray bytes(static_cast<qsizetype>(prefix + row_bytes), Qt::Uninitialized);
-  auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
-  std::size_t got = file.ReadAt({data, prefix}, 0);
-  if (row_bytes != 0) {
-    // Bottom-up files store their top rows last.
-    const std::uint64_t skipped =
-        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
-    got +=
-        file.ReadAt({data + prefix, row_bytes}, layout.pixel_offset + skipped * layout.row_bytes);
-  }
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, bmp::kHeadBytes)));
+  head.resize(file.ReadAt(head, 0));
+  const bmp::Layout layout = bmp::CheckHeader(head, size);
+  // The canvas shows only the top-left corner, so only that is read and decoded, as a BMP
+  // of its own: a large or sparse file costs little more than its header.
+  const std::vector<std::uint8_t> part = bmp::ShownPart(
+      layout, head, size,
+      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+        return file.ReadAt(buffer, offset);
+      },
+      clip_width, clip_height);
   file.Close();
-  if (got != prefix + row_bytes) throw bmp::BmpError("BMP file shrank while read");
-  if (rows < layout.height) bmp::SetStoredHeight({data, prefix}, layout, rows);
-  return Decode(bytes, clip_width, clip_height);
+  return Decode(part, clip_width, clip_height);
 }
 
 Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
   const bmp::Layout layout = bmp::CheckHeader(bytes, bytes.size());
-  const QByteArray prefix = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<qsizetype>(layout.bytes_needed));
-  return Decode(prefix, clip_width, clip_height);
+  const std::vector<std::uint8_t> part = bmp::ShownPart(
+      layout, bytes, bytes.size(),
+      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+        if (offset >= bytes.size()) return std::size_t{0};
+        const std::size_t count = std::min<std::uint64_t>(buffer.size(), bytes.size() - offset);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
+        return count;
+      },
+      clip_width, clip_height);
+  return Decode(part, clip_width, clip_height);
 }
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {

@@ -262,6 +262,7 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
     const fs::path zero = testing::PrivateDevice(dir_.path(), "zero", "zero");
     fs::create_symlink("full", dir_ / ("full." + e));
     fs::create_symlink("zero", dir_ / ("zero." + e));
+    fs::create_symlink("/proc/self/status", dir_ / ("proc." + e));  // a kernel file, refused
     fs::create_directory(dir_ / ("folder." + e));
     WriteFile(dir_ / ("file." + e), ByteVector{1});
     fs::create_symlink("loop." + e, dir_ / ("loop." + e));
@@ -270,7 +271,8 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
                                             "folder." + e,  "missing." + e,
                                             "no/such." + e, "file." + e + "/x." + e,
                                             "loop." + e,    long_name + "." + e,
-                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e};
+                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e,
+                                            "proc." + e};
     const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
     for (const std::string& name : names) {
       for (const char* verb : {"open", "save"}) {
@@ -355,6 +357,88 @@ TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
   EXPECT_EQ(ReadFile(dir_ / "out.bit"), old_bit_);
   EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
   EXPECT_EQ(Entries(dir_.path()), 4);
+}
+
+// A BMP save killed at each step, or failing with a temporary file that has a name: the old
+// file stays whole until the rename, and at most one file is left beside it, named for what
+// it is. Without O_TMPFILE the new contents have a name from the start.
+TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
+  Reset();
+  const Outcome clean = Drive({"save", (dir_ / "fresh.bmp").string()});
+  ASSERT_EQ(clean.status, 0) << clean.output;
+  const ByteVector written = ReadFile(dir_ / "fresh.bmp");
+  const std::string no_tmpfile = "DOTLOOM_FAULT_NO_TMPFILE=1";
+  struct Case {
+    const char* file;
+    const char* call;  // the class and number of the call it stops at
+    int nth;
+    const char* kind;
+    bool unnamed;  // O_TMPFILE allowed
+    bool saved;    // the file holds the new picture afterwards
+    int debris;    // files that may be left beside it
+  };
+  const Case cases[] = {
+      {"out.bmp", "write", 1, "KILL", true, false, 0},   // writing the unnamed file
+      {"out.bmp", "fsync", 1, "KILL", true, false, 0},   // written, not yet named
+      {"out.bmp", "rename", 1, "KILL", true, false, 0},  // about to name it
+      {"out.bmp", "rename", 2, "KILL", true, false, 1},  // named, about to rename
+      {"out.bmp", "fsync", 2, "KILL", true, true, 0},    // renamed, folder not yet synced
+      {"new.bmp", "rename", 1, "KILL", true, false, 0},  // about to link the new name
+      {"out.bmp", "write", 1, "KILL", false, false, 1},
+      {"out.bmp", "rename", 1, "KILL", false, false, 1},
+      {"out.bmp", "write", 1, "EIO", false, false, 0},
+      {"out.bmp", "fsync", 1, "EIO", false, false, 0},
+      {"out.bmp", "rename", 1, "EIO", false, false, 0},
+      {"new.bmp", "write", 1, "EIO", false, false, 0},
+      {"new.bmp", "rename", 1, "KILL", false, false, 1},
+      {"new.bmp", "rename", 1, "EIO", false, false, 0},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(std::string(row.file) + " " + row.call + " #" + std::to_string(row.nth) + " " +
+                 row.kind + (row.unnamed ? "" : ", named"));
+    Reset();
+    std::vector<std::string> environment = {std::string("DOTLOOM_FAULT_CLASS=") + row.call,
+                                            "DOTLOOM_FAULT_NTH=" + std::to_string(row.nth),
+                                            std::string("DOTLOOM_FAULT_KIND=") + row.kind};
+    if (!row.unnamed) environment.push_back(no_tmpfile);
+    const Outcome run = Drive({"save", (dir_ / row.file).string()}, environment);
+    EXPECT_EQ(run.status, std::string(row.kind) == "KILL" ? -1 : 0) << run.output;
+    const bool fresh = std::string(row.file) == "new.bmp";
+    if (row.saved) {
+      EXPECT_EQ(ReadFile(dir_ / row.file), written);
+    } else if (fresh) {
+      EXPECT_FALSE(fs::exists(dir_ / row.file));
+    } else {
+      EXPECT_EQ(ReadFile(dir_ / row.file), old_bmp_);
+    }
+    int debris = 0;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name == "in.bit" || name == "in.bmp" || name == "out.bit" || name == "out.bmp" ||
+          name == row.file) {
+        continue;
+      }
+      ++debris;
+      EXPECT_EQ(name, std::string(".") + row.file + ".dotloom-unsaved");
+    }
+    EXPECT_LE(debris, row.debris);
+  }
+  // The next save of the file goes on as if nothing had happened, and removes what was left.
+  for (const bool unnamed : {true, false}) {
+    Reset();
+    std::vector<std::string> environment = {"DOTLOOM_FAULT_CLASS=rename", "DOTLOOM_FAULT_NTH=2",
+                                            "DOTLOOM_FAULT_KIND=KILL"};
+    if (!unnamed)
+      environment = {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1", "DOTLOOM_FAULT_KIND=KILL",
+                     no_tmpfile};
+    EXPECT_EQ(Drive({"save", (dir_ / "out.bmp").string()}, environment).status, -1);
+    ASSERT_EQ(Entries(dir_.path()), 5);
+    const Outcome next = Drive({"save", (dir_ / "out.bmp").string()},
+                               unnamed ? std::vector<std::string>{} : std::vector{no_tmpfile});
+    EXPECT_EQ(next.status, 0) << next.output;
+    EXPECT_EQ(ReadFile(dir_ / "out.bmp"), written);
+    EXPECT_EQ(Entries(dir_.path()), 4) << "what the killed save left is gone";
+  }
 }
 
 // A thousand failing commands in one process leave the descriptors and the heap as they were.

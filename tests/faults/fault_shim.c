@@ -5,11 +5,13 @@
  *
  * Faults: while armed (dotloom_fault_arm), the calls of one class are counted, and the k-th
  * one fails as the environment says:
- *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename (rename, renameat, linkat)
+ *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename (renames and links)
  *   DOTLOOM_FAULT_NTH    k, from 1; 0 (or unset) counts without failing
  *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
  *                        | EOF (reads from the k-th on find the end of the file: it shrank)
+ *                        | KILL (the process is killed just before the call, as by a crash)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
+ *   DOTLOOM_FAULT_NO_TMPFILE  1 to refuse O_TMPFILE, as file systems without it do
  * A failing close really closes first, as Linux does. Calls are counted per class whether
  * or not one fails, so a run without a fault tells how many calls a command makes, and
  * dotloom_fault_record gives their order, one class name each, so that a test can check
@@ -22,6 +24,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdatomic.h>
 #include <stdlib.h>
@@ -37,8 +40,8 @@ static int armed;
 static int fault_class = -1;
 static long fault_nth;
 static int fault_every;
-enum { kShort = -1, kEndOfFile = -2 };
-static int fault_kind; /* an errno value, kShort or kEndOfFile */
+enum { kShort = -1, kEndOfFile = -2, kKill = -3 };
+static int fault_kind; /* an errno value, kShort, kEndOfFile or kKill */
 static long counts[kClasses];
 static char record[8192];
 static size_t record_length;
@@ -61,6 +64,7 @@ static void Configure(void) {
   if (kind && strcmp(kind, "EINTR") == 0) fault_kind = EINTR;
   if (kind && strcmp(kind, "SHORT") == 0) fault_kind = kShort;
   if (kind && strcmp(kind, "EOF") == 0) fault_kind = kEndOfFile;
+  if (kind && strcmp(kind, "KILL") == 0) fault_kind = kKill;
 }
 
 void dotloom_fault_arm(int on) {
@@ -91,7 +95,7 @@ static void Record(int class_id) {
   record_length += length - 1;
 }
 
-/* 0: go ahead; otherwise the errno to fail with, kShort or kEndOfFile. */
+/* 0: go ahead; otherwise the errno to fail with, kShort or kEndOfFile. kKill never returns. */
 static int Fault(int class_id) {
   if (!armed) return 0;
   const long n = ++counts[class_id];
@@ -99,7 +103,10 @@ static int Fault(int class_id) {
   if (class_id != fault_class || fault_nth <= 0) return 0;
   /* A file that shrank stays short: every later read finds its end too. */
   const int every = fault_every || fault_kind == kEndOfFile;
-  if (n == fault_nth || (every && n > fault_nth)) return fault_kind;
+  if (n == fault_nth || (every && n > fault_nth)) {
+    if (fault_kind == kKill) raise(SIGKILL);
+    return fault_kind;
+  }
   return 0;
 }
 
@@ -113,7 +120,10 @@ static int Fail(int error) {
 /* The errno for a fault of a call that has no length: it cannot be short or end early. */
 static int Whole(int f) { return f < 0 ? EIO : f; }
 
-static int OpenFault(void) { return Whole(Fault(kOpen)); }
+static int OpenFault(int flags) {
+  if ((flags & O_TMPFILE) == O_TMPFILE && getenv("DOTLOOM_FAULT_NO_TMPFILE")) return EOPNOTSUPP;
+  return Whole(Fault(kOpen));
+}
 
 int open(const char* path, int flags, ...) {
   mode_t mode = 0;
@@ -123,7 +133,7 @@ int open(const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(open)(path, flags, mode);
 }
@@ -136,7 +146,7 @@ int open64(const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(open64)(path, flags, mode);
 }
@@ -149,14 +159,14 @@ int openat(int dir, const char* path, int flags, ...) {
     mode = va_arg(args, mode_t);
     va_end(args);
   }
-  const int f = OpenFault();
+  const int f = OpenFault(flags);
   if (f) return Fail(f);
   return REAL(openat)(dir, path, flags, mode);
 }
 
 /* glibc opens the temporary file of mkostemp internally, out of reach of open above. */
 int mkostemp(char* pattern, int flags) {
-  const int f = OpenFault();
+  const int f = OpenFault(0);
   if (f) return Fail(f);
   return REAL(mkostemp)(pattern, flags);
 }
@@ -231,6 +241,12 @@ int renameat(int from_dir, const char* from, int to_dir, const char* to) {
   const int f = Whole(Fault(kRename));
   if (f) return Fail(f);
   return REAL(renameat)(from_dir, from, to_dir, to);
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+  const int f = Whole(Fault(kRename));
+  if (f) return Fail(f);
+  return REAL(renameat2)(from_dir, from, to_dir, to, flags);
 }
 
 int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {

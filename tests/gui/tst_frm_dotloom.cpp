@@ -59,7 +59,8 @@ bool IsBlackIn(const Bytes& bytes, int x, int y) {
   if (x >= 96 || y >= 48) return false;
   const std::size_t offset =
       std::size_t{96} * static_cast<std::size_t>(y / 8) + static_cast<std::size_t>(x);
-  return offset < bytes.size() && ((bytes[offset] >> (y % 8)) & 1U) != 0;
+  return offset < bytes.size() &&
+         ((static_cast<unsigned>(bytes[offset]) >> static_cast<unsigned>(y % 8)) & 1U) != 0;
 }
 
 QByteArray ToByteArray(const Bytes& bytes) {

@@ -59,7 +59,8 @@ Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int
       row.push_back(Red(value));
     } else {
       Put32(row, packed ? PackColour(value, spec.masks)
-                        : (Red(value) << 16U) | (Green(value) << 8U) | Blue(value));
+                        : (std::uint32_t{Red(value)} << 16U) | (std::uint32_t{Green(value)} << 8U) |
+                              std::uint32_t{Blue(value)});
     }
   }
   if (filled > 0) row.push_back(static_cast<std::uint8_t>(accumulator << (8 - filled)));

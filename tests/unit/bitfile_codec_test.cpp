@@ -213,10 +213,14 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.bit");
   ASSERT_EQ(::mkfifo((dir / "fifo.bit").c_str(), 0600), 0);
+  // Kernel interfaces that look like files: one to read, one that would rename this process.
+  std::filesystem::create_symlink("/proc/self/status", dir / "status.bit");
+  std::filesystem::create_symlink("/proc/self/comm", dir / "comm.bit");
   std::vector<std::filesystem::path> read_fails = {dir / "missing.bit", dir / "folder.bit",
-                                                   dir / "fifo.bit"};
+                                                   dir / "fifo.bit", dir / "status.bit",
+                                                   dir / "comm.bit"};
   std::vector<std::filesystem::path> write_fails = {dir / "folder.bit", dir / "fifo.bit",
-                                                    dir / "no" / "such.bit"};
+                                                    dir / "no" / "such.bit", dir / "comm.bit"};
   if (!testing::PrivateDevice(dir.path(), "zero.bit", "zero").empty()) {
     read_fails.push_back(dir / "zero.bit");
   }

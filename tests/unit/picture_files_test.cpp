@@ -51,8 +51,9 @@ TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   WriteFile(dir / "header.bmp", truncated_header);
   fs::create_directory(dir / "folder.bmp");
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
-  std::vector<std::string> names = {"png.bmp",    "empty.bmp", "text.bmp",   "header.bmp",
-                                    "folder.bmp", "fifo.bmp",  "missing.bmp"};
+  fs::create_symlink("/proc/self/status", dir / "proc.bmp");
+  std::vector<std::string> names = {"png.bmp",    "empty.bmp",   "text.bmp", "header.bmp",
+                                    "folder.bmp", "fifo.bmp",    "missing.bmp", "proc.bmp"};
   if (!testing::PrivateDevice(dir.path(), "zero.bmp", "zero").empty()) names.push_back("zero.bmp");
   const int descriptors = testing::OpenDescriptorCount();
   for (const std::string& name : names) {

@@ -2,15 +2,27 @@
 // Copyright (c) 2026 The Dotloom authors
 #include "files/regular_file.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
 #include <system_error>
+#include <tuple>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -96,12 +108,273 @@ TEST(ReplaceFileContentsTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(EntriesIn(dir.path()), 1);
 }
 
+// Runs body in a child process, which may change its user or mounts without touching the
+// test's own; returns what body reports ("" when all went as expected).
+std::string InChild(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    ::close(fds[0]);
+    std::string report;
+    try {
+      report = body();
+    } catch (const std::exception& error) {
+      report = std::string("threw: ") + error.what();
+    }
+    const ssize_t ignored = ::write(fds[1], report.data(), report.size());
+    static_cast<void>(ignored);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t got = 0;
+  while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0) {
+    report.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status)) return "child did not exit";
+  return report;
+}
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+
+bool BecomeNobody() {
+  return ::setgroups(0, nullptr) == 0 && ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
+         ::setresuid(kNobody, kNobody, kNobody) == 0;
+}
+
+std::map<std::string, std::string> Attributes(const fs::path& path) {
+  std::map<std::string, std::string> attributes;
+  char names[4096];
+  const ssize_t size = ::listxattr(path.c_str(), names, sizeof names);
+  for (ssize_t at = 0; at < size;) {
+    const std::string name(names + at);
+    at += static_cast<ssize_t>(name.size()) + 1;
+    char value[4096];
+    const ssize_t length = ::getxattr(path.c_str(), name.c_str(), value, sizeof value);
+    attributes[name] = std::string(value, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+  }
+  return attributes;
+}
+
+// An access ACL as the kernel stores it: user::rw- user:nobody:rw- group::r-- mask::rw-
+// other::r--.
+std::string AclGrantingNobody() {
+  std::string acl;
+  const auto put = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((value >> (8 * i)) & 0xFFU);
+  };
+  put(2, 4);  // version
+  const std::uint32_t kAny = 0xFFFFFFFF;
+  for (const auto& [tag, perm, id] :
+       {std::tuple{1U, 6U, kAny}, std::tuple{2U, 6U, kNobody}, std::tuple{4U, 4U, kAny},
+        std::tuple{0x10U, 6U, kAny}, std::tuple{0x20U, 4U, kAny}}) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  return acl;
+}
+
+// Saving over an existing file, as root or as another user: the file stays what it was
+// (owner, group, mode, links, attributes), it is replaced whole where that keeps all of it
+// and written in place where not, and a file the user may not write never changes.
+TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  TempDir dir;
+  fs::permissions(dir.path(),
+                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const ByteVector old_bytes(48 * 1024, 0x0B);
+  ByteVector new_bytes(40 * 1024);
+  for (std::size_t i = 0; i < new_bytes.size(); ++i) new_bytes[i] = static_cast<std::uint8_t>(i);
+  const auto own = [](const fs::path& path, uid_t user, gid_t group, mode_t mode) {
+    if (::chown(path.c_str(), user, group) != 0 || ::chmod(path.c_str(), mode) != 0) {
+      throw std::system_error(errno, std::generic_category(), "setup " + path.string());
+    }
+  };
+  const auto attribute = [](const fs::path& path, const char* name, const std::string& value) {
+    if (::setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0) {
+      throw std::system_error(errno, std::generic_category(), std::string("setxattr ") + name);
+    }
+  };
+  using Setup = std::function<void(const fs::path& folder, const fs::path& file)>;
+  struct Case {
+    const char* name;
+    bool as_nobody;
+    bool own_mounts;  // in a mount namespace of its own
+    Setup setup;      // the folder and the file exist, both root's, 0755 and 0644
+    int error;        // 0 when the save succeeds
+    bool in_place;    // the same inode afterwards
+  };
+  const Case cases[] = {
+      {"another owner and group", false, false,
+       [&](const fs::path&, const fs::path& file) { own(file, kNobody, kNogroup, 0640); }, 0,
+       false},
+      {"setuid, another owner", false, false,
+       [&](const fs::path&, const fs::path& file) { own(file, kNobody, kNogroup, 04755); }, 0,
+       false},
+      {"ACL entry and extended attribute", false, false,
+       [&](const fs::path&, const fs::path& file) {
+         attribute(file, "user.note", "kept");
+         attribute(file, "system.posix_acl_access", AclGrantingNobody());
+       },
+       0, false},
+      {"two links, ACL, attribute, another owner", false, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         fs::create_hard_link(file, folder / "second.bmp");
+         own(file, kNobody, kNogroup, 0644);
+         attribute(file, "user.note", "kept");
+         attribute(file, "system.posix_acl_access", AclGrantingNobody());
+       },
+       0, true},
+      {"read-only file of the user's own", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, kNobody, kNogroup, 0755);
+         own(file, kNobody, kNogroup, 0444);
+       },
+       EACCES, true},
+      {"root's file in a group-writable setgid folder", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, 0, kNogroup, 02775);
+         own(file, 0, kNogroup, 0644);
+       },
+       EACCES, true},
+      {"writable file in a folder the user may not write", true, false,
+       [&](const fs::path&, const fs::path& file) { own(file, 0, 0, 0666); }, 0, true},
+      {"root's writable file in a sticky folder", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, 0, 0, 01777);
+         own(file, 0, 0, 0666);
+       },
+       0, true},
+      {"the user's own file in a sticky folder", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, 0, 0, 01777);
+         own(file, kNobody, kNogroup, 0600);
+       },
+       0, false},
+      {"a file bind-mounted over the target", false, true,
+       [&](const fs::path& folder, const fs::path& file) {
+         fs::create_directory(folder / "elsewhere");
+         WriteFile(folder / "elsewhere" / "source.bmp", ByteVector(48 * 1024, 0x0B));
+         if (::mount((folder / "elsewhere" / "source.bmp").c_str(), file.c_str(), nullptr, MS_BIND,
+                     nullptr) != 0) {
+           throw std::system_error(errno, std::generic_category(), "bind mount");
+         }
+       },
+       0, true},
+      {"a disk with room for one copy only", false, true,
+       [&](const fs::path& folder, const fs::path& file) {
+         // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
+         if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+           throw std::system_error(errno, std::generic_category(), "mount tmpfs");
+         }
+         WriteFile(file, ByteVector(48 * 1024, 0x0B));
+       },
+       0, true},
+  };
+  int index = 0;
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    const fs::path folder = dir / ("f" + std::to_string(index++));
+    fs::create_directory(folder);
+    const fs::path file = folder / "t.bmp";
+    WriteFile(file, old_bytes);
+    const std::string report = InChild([&]() -> std::string {
+      if (row.own_mounts && (::unshare(CLONE_NEWNS) != 0 ||
+                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)) {
+        return "skipped: no mount namespace here";
+      }
+      row.setup(folder, file);
+      struct stat before {};
+      ::stat(file.c_str(), &before);
+      const auto attributes = Attributes(file);
+      const auto entries = EntriesIn(folder);
+      const ByteVector contents = ReadFile(file);
+      if (row.as_nobody && !BecomeNobody()) return "cannot become nobody";
+      int error = 0;
+      try {
+        ReplaceFileContents(file, new_bytes);
+      } catch (const std::system_error& failure) {
+        error = failure.code().value();
+      }
+      if (error != row.error) return "failed with " + std::to_string(error);
+      struct stat after {};
+      ::stat(file.c_str(), &after);
+      std::string problems;
+      if (ReadFile(file) != (row.error == 0 ? new_bytes : contents)) problems += " contents;";
+      if ((after.st_ino == before.st_ino) != row.in_place) problems += " inode;";
+      if (after.st_uid != before.st_uid || after.st_gid != before.st_gid) problems += " owner;";
+      if (after.st_mode != before.st_mode) problems += " mode;";
+      if (after.st_nlink != before.st_nlink) problems += " links;";
+      if (Attributes(file) != attributes) problems += " attributes;";
+      if (EntriesIn(folder) != entries) problems += " entries in the folder;";
+      if (row.in_place && before.st_nlink == 2 &&
+          ReadFile(folder / "second.bmp") != ReadFile(file)) {
+        problems += " second link;";
+      }
+      return problems;
+    });
+    if (report.starts_with("skipped")) {
+      std::printf("%s: %s\n", row.name, report.c_str());
+      continue;
+    }
+    EXPECT_EQ(report, "");
+  }
+}
+
 TEST(RegularFileTest, OpeningAFifoWithoutAWriterDoesNotBlock) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   // A blocking open would hang here for ever; the test runner's timeout would catch it.
   EXPECT_THROW(RegularFile::OpenForReading(dir / "fifo"), std::system_error);
   EXPECT_THROW(RegularFile::OpenForWriting(dir / "fifo"), std::system_error);
+}
+
+// What is not a regular file is refused before it is opened: inotify sees every open of
+// a node (an O_PATH look at it is not one), and a kernel file on proc or sysfs is refused
+// although it looks regular.
+TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  // Kernel files picked so that not even a faulty build could change the machine through
+  // them: read-only ones, and this process's own name.
+  fs::create_symlink("/proc/self/status", dir / "proc-status");
+  fs::create_symlink("/proc/self/comm", dir / "proc-comm");
+  fs::create_symlink("/sys/kernel/uevent_seqnum", dir / "sys-file");
+  std::vector<std::string> names = {"fifo", "folder", "proc-status", "proc-comm"};
+  if (fs::exists("/sys/kernel/uevent_seqnum")) names.push_back("sys-file");
+  for (const char* kind : {"null", "zero"}) {
+    if (testing::PrivateDevice(dir.path(), kind, kind).empty()) {
+      std::printf("no device node of our own here: the %s row is skipped\n", kind);
+    } else {
+      names.push_back(kind);
+    }
+  }
+  const int descriptors = testing::OpenDescriptorCount();
+  const int entries = EntriesIn(dir.path());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const fs::path path = dir / name;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
+    EXPECT_THROW(RegularFile::OpenForReading(path), std::system_error);
+    EXPECT_THROW(RegularFile::OpenForWriting(path), std::system_error);
+    EXPECT_THROW(ReplaceFileContents(path, ByteVector{'x'}), std::system_error);
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "opened";
+    ::close(watch);
+  }
+  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(EntriesIn(dir.path()), entries) << "nothing made beside them";
 }
 
 }  // namespace
