@@ -39,8 +39,9 @@ server_folder() {
   fi
 }
 
-# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog. A marker file says the
-# set-up finished, so a prefix left half made by an interrupted run is made again.
+# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog and Windows 10. A marker
+# file says the set-up finished, so a prefix left half made by an interrupted run is made
+# again.
 make_prefix() {
   [[ -f "$WINEPREFIX/.dotloom-ready" ]] && return 0
   rm -rf "$WINEPREFIX"
@@ -49,6 +50,8 @@ make_prefix() {
   wineboot --init >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1
+  # Windows 10, the oldest the program is built for, rather than Wine's default of 7.
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
   # The registry reaches the disk when the server ends.
   wineserver --wait
   touch "$WINEPREFIX/.dotloom-ready"
