@@ -15,7 +15,7 @@ namespace dotloom {
 // file, and so do the files of kernel interfaces (proc, sysfs and the like), which only look
 // like regular files. What a name leads to is looked at before anything is opened, so a
 // device is never opened at all, and nothing blocks. Every failure is thrown as
-// std::system_error carrying errno.
+// std::system_error carrying errno (on Windows, the system error code).
 class RegularFile {
  public:
   // The file must exist.

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "files/regular_file.h"
+
 namespace dotloom::bmp {
 namespace {
 
@@ -410,6 +412,40 @@ std::vector<std::uint8_t> ShownPart(const Layout& layout, std::span<const std::u
     PutLittle(part, 34, static_cast<std::uint32_t>(pixel_bytes), 4);
   }
   return part;
+}
+
+std::vector<std::uint8_t> ReadShownPart(const std::filesystem::path& path, int clip_width,
+                                        int clip_height) {
+  // Opened by us, so that only a regular file is read and nothing blocks.
+  RegularFile file = RegularFile::OpenForReading(path);
+  const std::uint64_t size = file.Size();
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes)));
+  head.resize(file.ReadAt(head, 0));
+  const Layout layout = CheckHeader(head, size);
+  std::vector<std::uint8_t> part = ShownPart(
+      layout, head, size,
+      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+        return file.ReadAt(buffer, offset);
+      },
+      clip_width, clip_height);
+  file.Close();
+  return part;
+}
+
+std::vector<std::uint8_t> ShownPartOf(std::span<const std::uint8_t> file, int clip_width,
+                                      int clip_height) {
+  const Layout layout = CheckHeader(file, file.size());
+  return ShownPart(
+      layout, file, file.size(),
+      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
+        if (offset >= file.size()) return std::size_t{0};
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.size() - offset));
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
+        return count;
+      },
+      clip_width, clip_height);
 }
 
 Layout Check(std::span<const std::uint8_t> file) {

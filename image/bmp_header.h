@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <stdexcept>
@@ -92,6 +93,14 @@ inline constexpr std::size_t kStreamChunk = 64 * 1024;
 std::vector<std::uint8_t> ShownPart(const Layout& layout, std::span<const std::uint8_t> head,
                                     std::uint64_t file_size, const ReadAtFunction& read,
                                     int clip_width, int clip_height);
+
+// ShownPart of the BMP file at path, read as a regular file (see files/regular_file.h), and
+// of a whole file held in memory: what either build hands its decoder. Throw BmpError, or
+// std::system_error when the file cannot be read.
+std::vector<std::uint8_t> ReadShownPart(const std::filesystem::path& path, int clip_width,
+                                        int clip_height);
+std::vector<std::uint8_t> ShownPartOf(std::span<const std::uint8_t> file, int clip_width,
+                                      int clip_height);
 
 // Both checks on a whole file held in memory.
 Layout Check(std::span<const std::uint8_t> file);

@@ -3,10 +3,19 @@
 # Copyright (c) 2026 The Dotloom authors
 # Installs the Debian packages Dotloom needs to build, run and test, when any is missing.
 # Uses sudo when not run as root.
-# Usage: scripts/install-deps.sh
+#
+#   install-deps.sh            everything: the Linux build, its tests, and the Windows build
+#   install-deps.sh windows    only what building dotloom.exe and its tests needs
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
+
+windows_packages=(
+  cmake ninja-build
+  # MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine (64-bit only) to
+  # run the Windows tests.
+  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux python3
+)
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -17,7 +26,13 @@ packages=(
   clang libclang-rt-14-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
   lintian appstream man-db qt6-translations-l10n
+  "${windows_packages[@]}"
 )
+case "${1:-}" in
+  "") ;;
+  windows) packages=("${windows_packages[@]}") ;;
+  *) sed -n '4,9s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,7 +3,8 @@
 # Copyright (c) 2026 The Dotloom authors
 # Installs what is missing, builds the developer build (warnings are errors) and runs every
 # test, then builds the same with the address and undefined-behaviour sanitizers and runs
-# every test again under them (DOTLOOM_ASAN=0 skips that part).
+# every test again under them (DOTLOOM_ASAN=0 skips that part); then cross-builds for Windows
+# and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out).
 # Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
@@ -25,4 +26,10 @@ if [[ "${DOTLOOM_ASAN:-1}" != 0 ]]; then
   cmake --preset asan >/dev/null
   cmake --build --preset asan
   ctest --preset asan "$@"
+fi
+if [[ "${DOTLOOM_WINDOWS:-1}" != 0 ]]; then
+  # The first build makes the Wine prefix in build/windows/wineprefix, which takes a while.
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows
+  ctest --preset windows "$@"
 fi

@@ -40,14 +40,14 @@ class AllocationLimit {
   int previous_;
 };
 
-std::span<const std::uint8_t> Bytes(const QByteArray& array) {
+std::span<const std::uint8_t> ByteSpan(const QByteArray& array) {
   return {reinterpret_cast<const std::uint8_t*>(array.constData()),
           static_cast<std::size_t>(array.size())};
 }
 
 // part is what bmp::ShownPart made of a file. It is checked again here, whole, on exactly
 // the bytes the decoder will see.
-Picture Decode(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
+Picture DecodeBmp(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
   const bmp::Layout layout = bmp::Check(part);
   QBuffer device;
   device.setData(
@@ -85,37 +85,11 @@ Picture Decode(std::span<const std::uint8_t> part, int clip_width, int clip_heig
 }  // namespace
 
 Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
-  // Opened by us, so that only a regular file is read and nothing blocks.
-  RegularFile file = RegularFile::OpenForReading(path);
-  const std::uint64_t size = file.Size();
-  std::vector<std::uint8_t> head(
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, bmp::kHeadBytes)));
-  head.resize(file.ReadAt(head, 0));
-  const bmp::Layout layout = bmp::CheckHeader(head, size);
-  // The canvas shows only the top-left corner, so only that is read and decoded, as a BMP
-  // of its own: a large or sparse file costs little more than its header.
-  const std::vector<std::uint8_t> part = bmp::ShownPart(
-      layout, head, size,
-      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
-        return file.ReadAt(buffer, offset);
-      },
-      clip_width, clip_height);
-  file.Close();
-  return Decode(part, clip_width, clip_height);
+  return DecodeBmp(bmp::ReadShownPart(path, clip_width, clip_height), clip_width, clip_height);
 }
 
 Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
-  const bmp::Layout layout = bmp::CheckHeader(bytes, bytes.size());
-  const std::vector<std::uint8_t> part = bmp::ShownPart(
-      layout, bytes, bytes.size(),
-      [&](std::span<std::uint8_t> buffer, std::uint64_t offset) {
-        if (offset >= bytes.size()) return std::size_t{0};
-        const std::size_t count = std::min<std::uint64_t>(buffer.size(), bytes.size() - offset);
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
-        return count;
-      },
-      clip_width, clip_height);
-  return Decode(part, clip_width, clip_height);
+  return DecodeBmp(bmp::ShownPartOf(bytes, clip_width, clip_height), clip_width, clip_height);
 }
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {
@@ -128,7 +102,7 @@ void SavePicture(const Picture& image, const std::filesystem::path& path) {
     throw std::runtime_error("cannot encode picture: " + writer.errorString().toStdString());
   }
   buffer.close();
-  ReplaceFileContents(path, Bytes(encoded));
+  ReplaceFileContents(path, ByteSpan(encoded));
 }
 
 }  // namespace dotloom

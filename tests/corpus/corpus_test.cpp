@@ -3,25 +3,28 @@
 // Hostile and odd input files through the real commands: Open the file, then Save As a
 // Bitfile, and compare the 576 bytes with what the file should give. A file that must not
 // load leaves the previous picture (and so the saved Bitfile) exactly as it was.
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "commands/file_commands.h"
 #include "commands/picture_files.h"
@@ -42,10 +45,17 @@ using testing::WriteFile;
 using Coding = BmpSpec::Coding;
 
 // The heap counters of the fault shim, when it is preloaded (not under valgrind).
+// The shim is Linux's: the Windows build never counts.
 struct Heap {
+#ifdef _WIN32
+  long (*peak)() = nullptr;
+  long (*live)() = nullptr;
+  void (*reset)() = nullptr;
+#else
   long (*peak)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_peak"));
   long (*live)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_live"));
   void (*reset)() = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_reset_peak"));
+#endif
   bool available() const { return peak != nullptr && live != nullptr && reset != nullptr; }
 };
 
@@ -92,6 +102,63 @@ struct Outcome {
   bool loaded = false;
   ByteVector bits;
   long heap_peak = -1;  // bytes above what was live before the Open, when counted
+  Picture image;        // the canvas after the Open
+};
+
+// The Linux and the Windows build must agree on every file: loaded with the same 99 x 52
+// pixels, or refused. Each test folds what every file gave, in order, into one digest, and
+// both builds must reach the one agreement.txt holds for that test. With
+// DOTLOOM_CORPUS_TRACE set, every file's own digest is printed, so that the outputs of the
+// two builds can be compared line by line to find the file they disagree on.
+class Agreement {
+ public:
+  void Add(const Outcome& run) {
+    std::uint64_t one = kOffset;
+    Fold(one, run.loaded ? 1U : 0U);
+    Fold(one, static_cast<std::uint32_t>(run.image.width()));
+    Fold(one, static_cast<std::uint32_t>(run.image.height()));
+    for (const Colour colour : run.image.pixels()) Fold(one, colour);
+    if (std::getenv("DOTLOOM_CORPUS_TRACE") != nullptr) {
+      std::printf("case %d: %016llx\n", cases_, static_cast<unsigned long long>(one));
+    }
+    Fold(digest_, static_cast<std::uint32_t>(one));
+    Fold(digest_, static_cast<std::uint32_t>(one >> 32U));
+    ++cases_;
+  }
+
+  void Check() const {
+    // The quick run under valgrind tries fewer files.
+    if (cases_ == 0 || std::getenv("DOTLOOM_CORPUS_QUICK") != nullptr) return;
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    char got[17] = {};
+    std::snprintf(got, sizeof got, "%016llx", static_cast<unsigned long long>(digest_));
+    std::ifstream file(DOTLOOM_AGREEMENT_FILE);
+    std::string line;
+    while (std::getline(file, line)) {
+      std::istringstream words(line);
+      std::string name;
+      std::string expected;
+      if (line.starts_with("#") || !(words >> name >> expected)) continue;
+      if (name == test) {
+        EXPECT_EQ(got, expected) << "the files of " << test << " give other pixels than "
+                                 << DOTLOOM_AGREEMENT_FILE << " records";
+        return;
+      }
+    }
+    ADD_FAILURE() << DOTLOOM_AGREEMENT_FILE << " has no line for " << test << " " << got;
+  }
+
+ private:
+  static constexpr std::uint64_t kOffset = 14695981039346656037ULL;
+  static void Fold(std::uint64_t& digest, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      digest ^= (value >> (8 * i)) & 0xFFU;
+      digest *= 1099511628211ULL;  // FNV-1a
+    }
+  }
+
+  std::uint64_t digest_ = kOffset;
+  int cases_ = 0;
 };
 
 class CorpusTest : public ::testing::Test {
@@ -113,8 +180,8 @@ class CorpusTest : public ::testing::Test {
     }
     run.loaded = canvas.picture() != Previous();
     EXPECT_NE(canvas.Point(97, 50), kBlack) << "the drawing is cleared";
-    const Picture image = canvas.Image();
-    for (const Colour colour : image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
+    run.image = canvas.Image();
+    for (const Colour colour : run.image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
     const fs::path out = dir_ / "out.bit";
     FixedDialog save(out);
     RunSaveAsCommand(canvas, save);
@@ -130,6 +197,7 @@ class CorpusTest : public ::testing::Test {
   Outcome OpenBytes(const ByteVector& bytes, const std::string& name = "in.bmp") {
     WriteFile(dir_ / name, bytes);
     Outcome run = OpenThenSave(dir_ / name);
+    agreement_.Add(run);
     if (run.heap_peak >= 0) {
       EXPECT_LE(static_cast<std::uint64_t>(run.heap_peak), bmp::MemoryBound(bytes.size()))
           << "Open of " << bytes.size() << " bytes";
@@ -137,8 +205,11 @@ class CorpusTest : public ::testing::Test {
     return run;
   }
 
+  void TearDown() override { agreement_.Check(); }
+
   TempDir dir_;
   Heap heap_;
+  Agreement agreement_;
 };
 
 // The picture the variants draw: black pixels in an uneven pattern that shows any flip,
@@ -496,20 +567,9 @@ TEST_F(CorpusTest, RleStreamsMustPaintEveryPixel) {
   }
 }
 
-ByteVector Png() {
-  QImage image(4, 4, QImage::Format_RGB32);
-  image.fill(Qt::black);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return {bytes.begin(), bytes.end()};
-}
-
 TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
-  const ByteVector png = Png();
-  ASSERT_FALSE(png.empty());
-  EXPECT_FALSE(OpenBytes(png, "png.bmp").loaded) << "only the BMP decoder may read a .bmp";
+  EXPECT_FALSE(OpenBytes(testing::BlackPng(), "png.bmp").loaded)
+      << "only the BMP decoder may read a .bmp";
   EXPECT_FALSE(OpenBytes({}, "empty.bmp").loaded);
   EXPECT_FALSE(OpenBytes({'B', 'M'}, "bm.bmp").loaded);
 
@@ -517,6 +577,27 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     SCOPED_TRACE(ending);
     const std::string e = ending;
     fs::create_directory(dir_ / ("folder." + e));
+#ifdef _WIN32
+    // Device names, which Windows finds in every folder, and a pipe with a server waiting.
+    const std::wstring pipe_name = L"\\\\.\\pipe\\dotloom-corpus-" +
+                                   std::to_wstring(::GetCurrentProcessId()) + L"." +
+                                   fs::path(e).wstring();
+    const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                           4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const int descriptors = testing::OpenDescriptorCount();
+    std::vector<fs::path> paths = {fs::path(pipe_name)};
+    for (const std::string name : {"folder.", "CON.", "NUL.", "COM1.", "LPT1.", "missing."}) {
+      paths.push_back(dir_ / (name + e));
+    }
+    for (const fs::path& path : paths) {
+      const Outcome run = OpenThenSave(path);
+      EXPECT_FALSE(run.loaded) << path;
+      EXPECT_EQ(run.bits, FailedBits()) << path;
+    }
+    EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+    ::CloseHandle(pipe);
+#else
     ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
     std::vector<std::string> names = {"folder.", "fifo.", "sock.", "missing."};
     for (const char* device : {"zero", "full"}) {
@@ -539,6 +620,7 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     }
     EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
     ::close(sock);
+#endif
   }
 }
 
@@ -561,13 +643,8 @@ TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
 TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   for (const char* name : {"huge.bit", "huge.bmp"}) {
     const fs::path path = dir_ / name;
-    {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
-      ASSERT_EQ(::pwrite(fd, "\x01", 1, 0), 1);
-      ::close(fd);
-    }
+    WriteFile(path, ByteVector{1});
+    fs::resize_file(path, std::uintmax_t{1} << 30U);
     Outcome run;
     if (heap_.available()) {
       const long before = heap_.live();
@@ -612,15 +689,15 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
     SCOPED_TRACE(file.name);
     const fs::path path = dir_ / file.name;
     {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(file.size)), 0);
-      ASSERT_EQ(::pwrite(fd, file.head.data(), file.head.size(), 0),
-                static_cast<ssize_t>(file.head.size()));
-      const auto at = static_cast<off_t>(file.size - file.tail.size());
-      ASSERT_EQ(::pwrite(fd, file.tail.data(), file.tail.size(), at),
-                static_cast<ssize_t>(file.tail.size()));
-      ::close(fd);
+      // Sparse where the file system allows it: only the head and the tail take room.
+      WriteFile(path, file.head);
+      fs::resize_file(path, file.size);
+      std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+      out.seekp(static_cast<std::streamoff>(file.size - file.tail.size()));
+      out.write(reinterpret_cast<const char*>(file.tail.data()),
+                static_cast<std::streamsize>(file.tail.size()));
+      out.close();
+      ASSERT_TRUE(out.good());
     }
     const long before = heap_.available() ? heap_.live() : 0;
     if (heap_.available()) heap_.reset();
