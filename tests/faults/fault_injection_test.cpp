@@ -27,6 +27,7 @@ namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
 using testing::ByteVector;
+using testing::EntriesIn;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -101,10 +102,6 @@ std::map<std::string, int> Calls(const Outcome& outcome) {
     calls[word.substr(0, equals)] = std::stoi(word.substr(equals + 1));
   }
   return calls;
-}
-
-int Entries(const fs::path& folder) {
-  return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 ByteVector SmallBmp() {
@@ -237,7 +234,7 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
             const ByteVector after = ReadFile(dir_ / command.file);
             const ByteVector& before = fresh ? ByteVector{} : old_bmp_;
             EXPECT_TRUE(after == written || (!harmless && (fresh ? !exists : after == before)));
-            EXPECT_EQ(Entries(dir_.path()), 4 + (fresh && exists ? 1 : 0))
+            EXPECT_EQ(EntriesIn(dir_.path()), 4 + (fresh && exists ? 1 : 0))
                 << "no temporary file is left";
           }
         }
@@ -325,7 +322,7 @@ TEST_F(FaultInjectionTest, FileSizeLimitsKeepTheSaveRules) {
     const ByteVector out_bmp = ReadFile(dir_ / "out.bmp");
     EXPECT_TRUE(out_bmp == old_bmp_ || out_bmp == bmp);
     EXPECT_EQ(fs::exists(dir_ / "new.bmp"), static_cast<std::size_t>(limit) >= bmp.size());
-    EXPECT_EQ(Entries(dir_.path()), fs::exists(dir_ / "new.bmp") ? 6 : 5);
+    EXPECT_EQ(EntriesIn(dir_.path()), fs::exists(dir_ / "new.bmp") ? 6 : 5);
   }
 }
 
@@ -356,7 +353,7 @@ TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
   }
   EXPECT_EQ(ReadFile(dir_ / "out.bit"), old_bit_);
   EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
-  EXPECT_EQ(Entries(dir_.path()), 4);
+  EXPECT_EQ(EntriesIn(dir_.path()), 4);
 }
 
 // A BMP save killed at each step, or failing with a temporary file that has a name: the old
@@ -432,12 +429,12 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
       environment = {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1", "DOTLOOM_FAULT_KIND=KILL",
                      no_tmpfile};
     EXPECT_EQ(Drive({"save", (dir_ / "out.bmp").string()}, environment).status, -1);
-    ASSERT_EQ(Entries(dir_.path()), 5);
+    ASSERT_EQ(EntriesIn(dir_.path()), 5);
     const Outcome next = Drive({"save", (dir_ / "out.bmp").string()},
                                unnamed ? std::vector<std::string>{} : std::vector{no_tmpfile});
     EXPECT_EQ(next.status, 0) << next.output;
     EXPECT_EQ(ReadFile(dir_ / "out.bmp"), written);
-    EXPECT_EQ(Entries(dir_.path()), 4) << "what the killed save left is gone";
+    EXPECT_EQ(EntriesIn(dir_.path()), 4) << "what the killed save left is gone";
   }
 }
 

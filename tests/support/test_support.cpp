@@ -75,6 +75,12 @@ ByteVector ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+int EntriesIn(const fs::path& folder) {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
+  return count;
+}
+
 fs::path PrivateDevice([[maybe_unused]] const fs::path& dir,
                        [[maybe_unused]] const std::string& name, const std::string& kind) {
   // Linux's memory devices: major 1, and these minors.

@@ -55,6 +55,8 @@ ByteVector ReadFile(const std::filesystem::path& path);
 // the caller skips the case.
 std::filesystem::path PrivateDevice(const std::filesystem::path& dir, const std::string& name,
                                     const std::string& kind);
+// How many entries folder holds, to show that nothing was left beside a file.
+int EntriesIn(const std::filesystem::path& folder);
 // Descriptors this process has open now, to show that a failure closed what it opened.
 int OpenDescriptorCount();
 

@@ -16,15 +16,10 @@ namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
 using testing::ByteVector;
+using testing::EntriesIn;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-int EntriesIn(const fs::path& folder) {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++count;
-  return count;
-}
 
 DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
