@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
-exec build/release/app/dotloom "$@"
+exec build/release/app/qt/dotloom "$@"

@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QString>
 
-#include "app/frm_dotloom.h"
+#include "app/qt/frm_dotloom.h"
 
 int main(int argc, char* argv[]) {
   const QApplication application(argc, argv);
