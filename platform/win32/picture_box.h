@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#pragma once
+
+#include <windows.h>
+
+#include "image/canvas.h"
+
+namespace dotloom {
+
+// The picture control: a child window whose sunken two-pixel client edge surrounds the
+// canvas, drawn at a whole-number scale so that each canvas pixel is a square block.
+class PictureBox {
+ public:
+  // The child window is created at (0, 0) of parent and destroyed with it.
+  PictureBox(HWND parent, int id);
+  PictureBox(const PictureBox&) = delete;
+  PictureBox& operator=(const PictureBox&) = delete;
+  ~PictureBox();
+
+  HWND hwnd() const { return hwnd_; }
+  Canvas& canvas() { return canvas_; }
+  const Canvas& canvas() const { return canvas_; }
+  int scale() const { return scale_; }
+
+  // Sizes the control so that its interior holds the canvas at scale, with the edge the
+  // system draws at dpi. Returns the control's outer size.
+  SIZE Place(int scale, UINT dpi);
+  // Redraws the interior from the canvas now, not at some later idle moment.
+  void Refresh() const;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  void Paint(HDC dc) const;
+
+  HWND hwnd_ = nullptr;
+  Canvas canvas_;
+  int scale_ = 1;
+};
+
+}  // namespace dotloom
