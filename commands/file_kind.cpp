@@ -3,6 +3,7 @@
 #include "commands/file_kind.h"
 
 #include <cstddef>
+#include <string_view>
 
 namespace dotloom {
 namespace {
@@ -19,7 +20,7 @@ constexpr std::size_t SequenceLength(unsigned char lead) {
 }
 
 // Where the character that ends at `end` starts; a broken sequence counts byte by byte.
-std::size_t StartOfLastCharacter(const std::string& name, std::size_t end) {
+std::size_t StartOfLastCharacter(std::string_view name, std::size_t end) {
   constexpr std::size_t kMaxSequence = 4;
   for (std::size_t length = 1; length <= kMaxSequence && length <= end; ++length) {
     const auto byte = static_cast<unsigned char>(name[end - length]);
@@ -32,14 +33,73 @@ constexpr char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr int kKindCharacters = 3;
+
+// A name in UTF-8 bytes, as POSIX systems keep them. (Each system uses one of the two.)
+[[maybe_unused]] std::string KindOf(std::string_view name) {
+  std::size_t start = name.size();
+  for (int i = 0; i < kKindCharacters && start > 0; ++i) {
+    start = StartOfLastCharacter(name, start);
+  }
+  return std::string(name.substr(start));
+}
+
+constexpr bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800U && unit <= 0xDBFFU; }
+constexpr bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00U && unit <= 0xDFFFU; }
+
+void AppendUtf8(std::string& out, char32_t code) {
+  const auto byte = [&out](char32_t value) { out.push_back(static_cast<char>(value)); };
+  if (code < 0x80U) {
+    byte(code);
+  } else if (code < 0x800U) {
+    byte(0xC0U | (code >> 6U));
+    byte(0x80U | (code & 0x3FU));
+  } else if (code < 0x10000U) {
+    byte(0xE0U | (code >> 12U));
+    byte(0x80U | ((code >> 6U) & 0x3FU));
+    byte(0x80U | (code & 0x3FU));
+  } else {
+    byte(0xF0U | (code >> 18U));
+    byte(0x80U | ((code >> 12U) & 0x3FU));
+    byte(0x80U | ((code >> 6U) & 0x3FU));
+    byte(0x80U | (code & 0x3FU));
+  }
+}
+
+// A name in UTF-16, as Windows keeps them: a surrogate pair is one character, and a lone
+// surrogate, which Windows allows in names, counts as one and reads as U+FFFD.
+[[maybe_unused]] std::string KindOf(std::wstring_view name) {
+  std::size_t start = name.size();
+  for (int i = 0; i < kKindCharacters && start > 0; ++i) {
+    --start;
+    if (start > 0 && IsLowSurrogate(static_cast<char32_t>(name[start])) &&
+        IsHighSurrogate(static_cast<char32_t>(name[start - 1]))) {
+      --start;
+    }
+  }
+  std::string kind;
+  for (std::size_t i = start; i < name.size(); ++i) {
+    const auto unit = static_cast<char32_t>(name[i]);
+    if (IsHighSurrogate(unit) && i + 1 < name.size() &&
+        IsLowSurrogate(static_cast<char32_t>(name[i + 1]))) {
+      AppendUtf8(kind, 0x10000U + ((unit - 0xD800U) << 10U) +
+                           (static_cast<char32_t>(name[i + 1]) - 0xDC00U));
+      ++i;
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(kind, 0xFFFDU);
+    } else {
+      AppendUtf8(kind, unit);
+    }
+  }
+  return kind;
+}
+
 }  // namespace
 
 std::string FileKind(const std::filesystem::path& path) {
-  const std::string& name = path.native();
-  constexpr int kCharacters = 3;
-  std::size_t start = name.size();
-  for (int i = 0; i < kCharacters && start > 0; ++i) start = StartOfLastCharacter(name, start);
-  std::string kind = name.substr(start);
+  // The native string, whatever its type: bytes on POSIX, UTF-16 on Windows.
+  std::string kind =
+      KindOf(std::basic_string_view<std::filesystem::path::value_type>(path.native()));
   for (char& c : kind) c = LowerAscii(c);
   return kind;
 }

@@ -13,6 +13,9 @@ packages=(
   python3 libx11-6 dpkg-dev file desktop-file-utils
   clang libclang-rt-14-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
+  # The Windows build: MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine
+  # (64-bit only) to run its tests.
+  g++-mingw-w64-x86-64-posix googletest wine64 wine
 )
 
 missing=()

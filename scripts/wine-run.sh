@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
+# Runs a Windows program under Wine in a Wine prefix of our own, never the user's ~/.wine.
+#
+#   wine-run.sh [--prefix DIR] PROGRAM.exe [ARGUMENTS...]
+#
+# With --prefix, DIR is made on first use and kept for later runs (the Windows build passes
+# its build/windows/wineprefix, as making a prefix takes Wine a while); runs that start at
+# once wait for the one that makes it. Without --prefix, a fresh prefix is made in $TMPDIR
+# and removed afterwards. Wine's debug output and its crash dialog are off, so a crashing
+# test fails instead of waiting for a click; no display is needed for console programs.
+# The program's exit status is returned.
+set -euo pipefail
+
+usage() { sed -n '4,13s/^# \{0,1\}//p' "$0"; }
+
+prefix=""
+case "${1:-}" in
+  -h | --help) usage; exit 0 ;;
+  --prefix) prefix="${2:?--prefix needs a folder}"; shift 2 ;;
+  --prefix=*) prefix="${1#--prefix=}"; shift ;;
+esac
+[[ $# -ge 1 ]] || { usage >&2; exit 2; }
+
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No offer to download Mono or Gecko while the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog. A marker file says the
+# set-up finished, so a prefix left half made by an interrupted run is made again.
+make_prefix() {
+  [[ -f "$WINEPREFIX/.dotloom-ready" ]] && return 0
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1
+  # The registry reaches the disk when the server ends.
+  wineserver --wait
+  touch "$WINEPREFIX/.dotloom-ready"
+}
+
+if [[ -n "$prefix" ]]; then
+  mkdir -p "$(dirname "$prefix")"
+  export WINEPREFIX
+  WINEPREFIX="$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")"
+  (
+    flock 9
+    make_prefix
+  ) 9>"$WINEPREFIX.lock"
+  exec wine "$@"
+fi
+
+WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/dotloom-wine-XXXXXX")"
+export WINEPREFIX
+cleanup() {
+  wineserver --kill >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+make_prefix
+status=0
+wine "$@" || status=$?
+exit "$status"
