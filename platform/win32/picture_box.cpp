@@ -60,11 +60,33 @@ PictureBox::~PictureBox() {
 SIZE PictureBox::Place(int scale, UINT dpi) {
   scale_ = scale;
   RECT outer{0, 0, Canvas::kWidth * scale, Canvas::kHeight * scale};
-  AdjustWindowRectExForDpi(&outer, kStyle, FALSE, kExStyle, dpi);
+  if (scale == 1) {
+    AdjustWindowRectExForDpi(&outer, kStyle, FALSE, kExStyle, dpi);
+  } else {
+    InflateRect(&outer, kBorder * scale, kBorder * scale);
+  }
   const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
-  SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The frame is computed afresh, as its width follows the scale.
+  SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   InvalidateRect(hwnd_, nullptr, FALSE);
   return size;
+}
+
+// Scaled up, the client edge keeps its look: each of its two lines becomes scale pixels
+// wide, so the whole control grows by the same whole factor as the canvas inside it.
+void PictureBox::PaintEdge() const {
+  const win32::WindowDc dc(hwnd_);
+  if (dc.get() == nullptr) return;
+  RECT window{};
+  GetWindowRect(hwnd_, &window);
+  RECT line{0, 0, window.right - window.left, window.bottom - window.top};
+  for (const UINT edge : {UINT{BDR_SUNKENOUTER}, UINT{BDR_SUNKENINNER}}) {
+    for (int i = 0; i < scale_; ++i) {
+      DrawEdge(dc.get(), &line, edge, BF_RECT);
+      InflateRect(&line, -1, -1);
+    }
+  }
 }
 
 void PictureBox::Refresh() const {
@@ -116,6 +138,20 @@ LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
       // Gone with its parent: the handle may be given to another window from now on.
       if (self != nullptr) self->hwnd_ = nullptr;
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    case WM_NCCALCSIZE:
+      // At scale 1 the system's own client edge is exactly the two pixels wanted.
+      if (self != nullptr && self->scale_ > 1) {
+        auto* rect = reinterpret_cast<RECT*>(lparam);  // rgrc[0] when wparam is TRUE
+        InflateRect(rect, -kBorder * self->scale_, -kBorder * self->scale_);
+        return 0;
+      }
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    case WM_NCPAINT:
+      if (self != nullptr && self->scale_ > 1) {
+        self->PaintEdge();
+        return 0;
+      }
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_ERASEBKGND:
       return 1;  // the paint covers it all

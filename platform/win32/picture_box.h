@@ -12,6 +12,9 @@ namespace dotloom {
 // canvas, drawn at a whole-number scale so that each canvas pixel is a square block.
 class PictureBox {
  public:
+  // The edge on each side at scale 1: the system's client edge.
+  static constexpr int kBorder = 2;
+
   // The child window is created at (0, 0) of parent and destroyed with it.
   PictureBox(HWND parent, int id);
   PictureBox(const PictureBox&) = delete;
@@ -23,8 +26,8 @@ class PictureBox {
   const Canvas& canvas() const { return canvas_; }
   int scale() const { return scale_; }
 
-  // Sizes the control so that its interior holds the canvas at scale, with the edge the
-  // system draws at dpi. Returns the control's outer size.
+  // Sizes the control so that its interior holds the canvas at scale, inside an edge of
+  // kBorder * scale pixels. Returns the control's outer size.
   SIZE Place(int scale, UINT dpi);
   // Redraws the interior from the canvas now, not at some later idle moment.
   void Refresh() const;
@@ -32,6 +35,7 @@ class PictureBox {
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void Paint(HDC dc) const;
+  void PaintEdge() const;
 
   HWND hwnd_ = nullptr;
   Canvas canvas_;

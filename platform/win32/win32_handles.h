@@ -23,4 +23,20 @@ struct MenuDeleter {
 // Only until the menu is attached to a window, which then owns it.
 using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
 
+// A window's whole-window device context, released on every way out.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(GetWindowDC(window)) {}
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(window_, dc_);
+  }
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
 }  // namespace dotloom::win32
