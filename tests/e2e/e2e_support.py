@@ -31,11 +31,11 @@ def wait_until(what, condition, seconds=WAIT_SECONDS):
         time.sleep(0.05)
 
 
-def start_xvfb():
+def start_xvfb(screen="1024x768x24"):
     """Xvfb on a display number it picks itself, so parallel runs never collide."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
         pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     number = b""
