@@ -6,10 +6,55 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace dotloom {
+namespace {
+
+struct ModuleDeleter {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+
+using DialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEW);
+using ErrorFunction = DWORD(WINAPI*)();
+
+// The dialogs' library, loaded on first use rather than at start-up: loading it and the shell
+// libraries it pulls in would otherwise delay every launch, dialog or not.
+struct DialogLibrary {
+  std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleDeleter> module;
+  DialogFunction open = nullptr;
+  DialogFunction save = nullptr;
+  ErrorFunction error = nullptr;
+};
+
+template <typename Function>
+Function Find(HMODULE module, const char* name) {
+  // Through the generic function type, which converts to any other without a warning.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const DialogLibrary& Dialogs() {
+  static const DialogLibrary library = [] {
+    DialogLibrary loaded;
+    // Only the system's own copy, never one planted beside the program.
+    loaded.module.reset(LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (loaded.module) {
+      loaded.open = Find<DialogFunction>(loaded.module.get(), "GetOpenFileNameW");
+      loaded.save = Find<DialogFunction>(loaded.module.get(), "GetSaveFileNameW");
+      loaded.error = Find<ErrorFunction>(loaded.module.get(), "CommDlgExtendedError");
+    }
+    return loaded;
+  }();
+  if (library.open == nullptr || library.save == nullptr || library.error == nullptr) {
+    throw std::runtime_error("the file dialogs are not available");
+  }
+  return library;
+}
+
+}  // namespace
 
 std::wstring CommonDialog::ToDialogFilter(std::wstring_view filter) {
   if (filter.empty()) return {};
@@ -43,10 +88,11 @@ void CommonDialog::Show(bool save) {
                  (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
 
   file_name_.clear();
-  const BOOL chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
+  const DialogLibrary& dialogs = Dialogs();
+  const BOOL chosen = save ? dialogs.save(&dialog) : dialogs.open(&dialog);
   if (chosen == FALSE) {
     // 0 is a cancel; anything else, a name too long for the buffer among them, is a failure.
-    const DWORD error = CommDlgExtendedError();
+    const DWORD error = dialogs.error();
     if (error == 0) return;
     char message[64];
     std::snprintf(message, sizeof message, "file dialog failed: error 0x%lx",
