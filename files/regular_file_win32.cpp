@@ -1,11 +1,5 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
@@ -203,7 +197,12 @@ fs::path FinalPath(HANDLE handle, const fs::path& path) {
 // Where an existing target really is, or an empty path when there is no target yet. A
 // target the user may not write (read-only, or denied by its security settings), a folder
 // and anything that is not a file on disk are refused, so a save never overrides them.
-fs::path WritableTarget(const fs::path& target) {
+struct Target {
+  fs::path path;  // empty when there is no file yet
+  DWORD attributes = 0;
+};
+
+Target WritableTarget(const fs::path& target) {
   RefuseDeviceName(target);
   ScopedHandle handle(::CreateFileW(target.c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -221,9 +220,9 @@ fs::path WritableTarget(const fs::path& target) {
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(target));
   }
-  fs::path real = FinalPath(handle.get(), target);
+  Target found{FinalPath(handle.get(), target), information.dwFileAttributes};
   handle.Close();
-  return real;
+  return found;
 }
 
 // Puts replacement in the place of target, which keeps its attributes and security
@@ -252,7 +251,17 @@ RegularFile RegularFile::OpenForReading(const fs::path& path) {
 }
 
 RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  return RegularFile(OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
+  RegularFile file(OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
+  // Windows refuses to open a read-only file for writing, but an administrator under Wine is
+  // let through by the Unix permissions behind it; refused here whoever runs the program.
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(ToHandle(file.handle_), &information)) {
+    ThrowLastError("stat " + Text(path));
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(path));
+  }
+  return file;
 }
 
 RegularFile::RegularFile(RegularFile&& other) noexcept
@@ -303,12 +312,21 @@ void RegularFile::Close() {
 }
 
 void ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes) {
-  const fs::path existing = WritableTarget(target);
+  const Target found = WritableTarget(target);
+  const fs::path& existing = found.path;
   const fs::path& place = existing.empty() ? target : existing;
   TemporaryFile temporary(place);
   WriteAll(temporary.handle(), bytes, 0);
   if (!::FlushFileBuffers(temporary.handle())) ThrowLastError("flush");
   temporary.Close();
+  // ReplaceFileW carries the old file's attributes over on Windows, Wine's does not; they
+  // are given to the new file first, so that both keep a hidden file hidden.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (!existing.empty() && (found.attributes & kKept) != 0 &&
+      !::SetFileAttributesW(temporary.path().c_str(), found.attributes & kKept)) {
+    ThrowLastError("attributes " + Text(target));
+  }
   if (existing.empty()) {
     // No replacing: a file that appeared under that name meanwhile is left alone.
     if (!::MoveFileExW(temporary.path().c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {

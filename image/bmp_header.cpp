@@ -56,13 +56,19 @@ bool KnownCoding(int bits, std::uint32_t compression, std::uint32_t info_size) {
 // what the decoder writes.
 class RleWalk {
  public:
-  RleWalk(const Layout& layout, std::span<const std::uint8_t> stream)
+  // indices, when given, receives the palette index of every pixel written, in the
+  // decoder's layout (one byte a pixel, rows top-down, decoded_row_bytes apart).
+  RleWalk(const Layout& layout, std::span<const std::uint8_t> stream,
+          std::vector<std::uint8_t>* indices = nullptr)
       : stream_(stream),
         width_(static_cast<std::int64_t>(layout.width)),
         height_(static_cast<std::int64_t>(layout.height)),
         line_(static_cast<std::int64_t>(layout.decoded_row_bytes)),
         four_bits_(layout.compression == Compression::kRle4),
-        painted_(static_cast<std::size_t>(layout.decoded_bytes), false) {}
+        painted_(static_cast<std::size_t>(layout.decoded_bytes), false),
+        indices_(indices) {
+    if (indices_ != nullptr) indices_->assign(static_cast<std::size_t>(layout.decoded_bytes), 0);
+  }
 
   void Run() {
     std::int64_t y = 0;
@@ -73,8 +79,13 @@ class RleWalk {
       if (!Next(b)) break;  // the decoder stops quietly; unpainted pixels are caught below
       if (b != 0) {
         const std::int64_t count = std::min<std::int64_t>(b, end - p);
+        const std::size_t colour = at_;
         Need(1);  // the colour (or pair of colours) to repeat
         Paint(p, count);
+        Record(p, count, [&](std::int64_t i) {
+          const std::uint8_t c = stream_[colour];
+          return four_bits_ ? static_cast<std::uint8_t>((i % 2 == 0 ? c >> 4U : c) & 0x0FU) : c;
+        });
         p += count;
         continue;
       }
@@ -95,8 +106,14 @@ class RleWalk {
       } else {  // absolute run of b pixels
         const std::int64_t count = std::min<std::int64_t>(b, end - p);
         const std::int64_t data = four_bits_ ? (count + 1) / 2 : count;
+        const std::size_t first = at_;
         Need(data);
         Paint(p, count);
+        Record(p, count, [&](std::int64_t i) {
+          if (!four_bits_) return stream_[first + static_cast<std::size_t>(i)];
+          const std::uint8_t pair = stream_[first + static_cast<std::size_t>(i / 2)];
+          return static_cast<std::uint8_t>((i % 2 == 0 ? pair >> 4U : pair) & 0x0FU);
+        });
         p += count;
         // Runs are padded to whole 16-bit words; the decoder's rule, even for clipped runs.
         const bool pad = four_bits_ ? ((((count & 3) + 1) & 2) == 2) : ((count & 1) == 1);
@@ -125,6 +142,13 @@ class RleWalk {
   void Skip() {
     if (at_ < stream_.size()) ++at_;
   }
+  template <typename Value>
+  void Record(std::int64_t from, std::int64_t count, const Value& value) {
+    if (indices_ == nullptr) return;
+    for (std::int64_t i = 0; i < count; ++i) {
+      (*indices_)[static_cast<std::size_t>(from + i)] = value(i);
+    }
+  }
   void Paint(std::int64_t from, std::int64_t count) {
     // The columns of x_ follow every run, as the decoder's do; only deltas read them.
     x_ += count;
@@ -139,6 +163,7 @@ class RleWalk {
   std::int64_t x_ = 0;
   bool four_bits_;
   std::vector<bool> painted_;
+  std::vector<std::uint8_t>* indices_;
 };
 
 }  // namespace
@@ -246,6 +271,16 @@ void CheckRleStream(const Layout& layout, std::span<const std::uint8_t> file) {
   }
   if (layout.pixel_offset >= file.size()) Refuse("RLE stream missing");
   RleWalk(layout, file.subspan(static_cast<std::size_t>(layout.pixel_offset))).Run();
+}
+
+std::vector<std::uint8_t> ExpandRle(const Layout& layout, std::span<const std::uint8_t> file) {
+  if (layout.compression != Compression::kRle4 && layout.compression != Compression::kRle8) {
+    Refuse("not an RLE image");
+  }
+  if (layout.pixel_offset >= file.size()) Refuse("RLE stream missing");
+  std::vector<std::uint8_t> indices;
+  RleWalk(layout, file.subspan(static_cast<std::size_t>(layout.pixel_offset)), &indices).Run();
+  return indices;
 }
 
 void SetStoredHeight(std::span<std::uint8_t> head, const Layout& layout, int rows) {

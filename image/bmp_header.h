@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 namespace dotloom::bmp {
 
@@ -68,6 +69,12 @@ Layout CheckHeader(std::span<const std::uint8_t> head, std::uint64_t file_size);
 // Walks an RLE4 or RLE8 stream the way the decoder does and throws BmpError unless the
 // stream is complete and paints every pixel. file is the whole file.
 void CheckRleStream(const Layout& layout, std::span<const std::uint8_t> file);
+
+// The pixels of an RLE4 or RLE8 file, exactly as the decoder above writes them: one palette
+// index a byte, rows from the top, layout.decoded_row_bytes apart. Checks the stream as
+// CheckRleStream does. For a window system whose own decoder would read the stream its own
+// way, so that both builds show the same pixels. file is the whole file.
+std::vector<std::uint8_t> ExpandRle(const Layout& layout, std::span<const std::uint8_t> file);
 
 // Rewrites the height in head, the start of a file whose header gave layout, to `rows`
 // rows in the same direction: for a BMP made of the same header and only the `rows` top rows

@@ -2,21 +2,355 @@
 // Copyright (c) 2026 The Dotloom authors
 #include "commands/picture_files.h"
 
+#include <objbase.h>
+#include <wincodec.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "files/regular_file.h"
+#include "image/bmp_header.h"
 
 namespace dotloom {
+namespace {
 
-// Placeholder until the Windows picture services land: every command fails silently.
-Picture LoadPicture(const std::filesystem::path&, int, int) {
-  throw std::runtime_error("BMP files are not supported yet");
+using ByteVector = std::vector<std::uint8_t>;
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr std::size_t kInfoHeaderSize = 40;
+// The resolution the Linux build writes into a saved BMP (about 100 dpi), so that both
+// builds save the same bytes.
+constexpr std::uint32_t kPixelsPerMetre = 3937;
+
+std::uint32_t U16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return std::uint32_t{bytes[at]} | (std::uint32_t{bytes[at + 1]} << 8U);
 }
 
-Picture LoadPictureFromBytes(std::span<const std::uint8_t>, int, int) {
-  throw std::runtime_error("BMP files are not supported yet");
+std::uint32_t U32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return U16(bytes, at) | (U16(bytes, at + 2) << 16U);
 }
 
-void SavePicture(const Picture&, const std::filesystem::path&) {
-  throw std::runtime_error("BMP files are not supported yet");
+void Put16(ByteVector& out, std::size_t at, std::uint32_t value) {
+  out[at] = static_cast<std::uint8_t>(value);
+  out[at + 1] = static_cast<std::uint8_t>(value >> 8U);
+}
+
+void Put32(ByteVector& out, std::size_t at, std::uint32_t value) {
+  Put16(out, at, value);
+  Put16(out, at + 2, value >> 16U);
+}
+
+// A bottom-up BMP with a 40-byte header and a palette of 2^bits entries (none above 8 bits)
+// and room for `rows` rows of width pixels; the caller fills the rows.
+ByteVector PlainBmp(int width, int rows, int bits, std::span<const Colour> palette,
+                    std::uint64_t& row_bytes) {
+  row_bytes = (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;
+  const std::size_t entries = bits <= 8 ? std::size_t{1} << static_cast<unsigned>(bits) : 0;
+  const std::size_t offset = kFileHeaderSize + kInfoHeaderSize + 4 * entries;
+  const std::uint64_t image_bytes = row_bytes * static_cast<std::uint64_t>(rows);
+  ByteVector out(offset + static_cast<std::size_t>(image_bytes), 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  Put32(out, 2, static_cast<std::uint32_t>(out.size()));
+  Put32(out, 10, static_cast<std::uint32_t>(offset));
+  Put32(out, 14, kInfoHeaderSize);
+  Put32(out, 18, static_cast<std::uint32_t>(width));
+  Put32(out, 22, static_cast<std::uint32_t>(rows));
+  Put16(out, 26, 1);
+  Put16(out, 28, static_cast<std::uint32_t>(bits));
+  Put32(out, 34, static_cast<std::uint32_t>(image_bytes));
+  Put32(out, 38, kPixelsPerMetre);
+  Put32(out, 42, kPixelsPerMetre);
+  for (std::size_t i = 0; i < entries; ++i) {
+    // Colours past the end of a short palette show white, as in the Linux build.
+    const Colour colour = i < palette.size() ? palette[i] : kWhite;
+    const std::size_t at = kFileHeaderSize + kInfoHeaderSize + 4 * i;
+    out[at] = Blue(colour);
+    out[at + 1] = Green(colour);
+    out[at + 2] = Red(colour);
+  }
+  return out;
+}
+
+std::size_t PixelsStart(const ByteVector& bmp) { return U32(bmp, 10); }
+
+// The file's palette: entries of 3 bytes after a 12-byte header, of 4 after the others.
+std::vector<Colour> Palette(const bmp::Layout& layout, std::span<const std::uint8_t> head) {
+  const std::size_t start = kFileHeaderSize + layout.info_size;
+  const std::size_t entry = layout.info_size == 12 ? 3 : 4;
+  std::vector<Colour> palette;
+  for (int i = 0; i < layout.palette_entries && i < 256; ++i) {
+    const std::size_t at = start + entry * static_cast<std::size_t>(i);
+    palette.push_back(Rgb(head[at + 2], head[at + 1], head[at]));
+  }
+  return palette;
+}
+
+// A colour channel of a direct-colour pixel. Short fields are shifted up without filling the
+// low bits (31 of 5 bits is 248), as the Linux build's decoder does; the header check has
+// kept every field within 8 bits.
+struct Channel {
+  std::uint32_t mask = 0;
+  unsigned shift = 0;
+  unsigned width = 0;
+
+  explicit Channel(std::uint32_t field_mask) : mask(field_mask) {
+    while (mask != 0 && (mask >> shift & 1U) == 0) ++shift;
+    while (width < 32 && (mask >> (shift + width) & 1U) != 0) ++width;
+  }
+  std::uint8_t Of(std::uint32_t pixel) const {
+    if (mask == 0) return 0;
+    return static_cast<std::uint8_t>(((pixel & mask) >> shift) << (8 - width));
+  }
+};
+
+// The stored rows of an image, in file order, with `rows` of them kept.
+struct StoredRows {
+  std::span<const std::uint8_t> bytes;
+  int rows = 0;
+};
+
+// Rewrites a checked BMP as a plain one that every decoder reads the same way: a 40-byte
+// header, rows bottom-up, a full palette padded with white, and only what the system's
+// decoders agree on, namely palette images of 1, 4 or 8 bits and 24- or 32-bit colour.
+// What they read differently is turned into that here, exactly as the Linux build shows
+// it: RLE streams (the Linux decoder's treatment of runs past a row end is its own), 16-bit
+// colour and bit fields (Windows' converters fill the low bits of short fields, the Linux
+// decoder does not). Windows' and Wine's decoders then agree with Qt's pixel for pixel.
+ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> head,
+                     const StoredRows& stored) {
+  const int rows = stored.rows;
+  std::uint64_t row_bytes = 0;
+  const auto out_row = [&](ByteVector& out, int image_row) {
+    // Image row 0 is the top one; the output is bottom-up.
+    return out.data() + PixelsStart(out) +
+           static_cast<std::size_t>(rows - 1 - image_row) * static_cast<std::size_t>(row_bytes);
+  };
+  // The image row that stored row j of the kept ones shows.
+  const auto image_row = [&](int j) { return layout.top_down ? j : rows - 1 - j; };
+
+  if (layout.compression == bmp::Compression::kRle4 ||
+      layout.compression == bmp::Compression::kRle8) {
+    const std::vector<Colour> palette = Palette(layout, head);
+    const ByteVector indices = bmp::ExpandRle(layout, head);
+    ByteVector out = PlainBmp(layout.width, rows, 8, palette, row_bytes);
+    for (int y = 0; y < rows; ++y) {
+      const auto* from = indices.data() + static_cast<std::size_t>(y) * layout.decoded_row_bytes;
+      std::copy_n(from, static_cast<std::size_t>(layout.width), out_row(out, y));
+    }
+    return out;
+  }
+
+  const int bits = layout.bits_per_pixel;
+  const bool direct_as_is =
+      layout.compression == bmp::Compression::kNone && (bits == 24 || bits == 32);
+  if (bits <= 8 || direct_as_is) {
+    const std::vector<Colour> palette = bits <= 8 ? Palette(layout, head) : std::vector<Colour>{};
+    ByteVector out = PlainBmp(layout.width, rows, bits, palette, row_bytes);
+    for (int j = 0; j < rows; ++j) {
+      std::copy_n(stored.bytes.data() + static_cast<std::size_t>(j) * layout.row_bytes,
+                  static_cast<std::size_t>(row_bytes), out_row(out, image_row(j)));
+    }
+    return out;
+  }
+
+  // 16-bit colour, and bit fields of 16 or 32 bits: to 24 bits.
+  std::uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (layout.compression == bmp::Compression::kBitfields) {
+    for (std::size_t i = 0; i < 3; ++i) masks[i] = U32(head, kFileHeaderSize + 40 + 4 * i);
+  } else if (bits == 32) {
+    masks[0] = 0x00FF0000;
+    masks[1] = 0x0000FF00;
+    masks[2] = 0x000000FF;
+  }
+  const Channel red(masks[0]);
+  const Channel green(masks[1]);
+  const Channel blue(masks[2]);
+  ByteVector out = PlainBmp(layout.width, rows, 24, {}, row_bytes);
+  const std::size_t pixel_bytes = static_cast<std::size_t>(bits) / 8;
+  for (int j = 0; j < rows; ++j) {
+    const auto row = stored.bytes.subspan(static_cast<std::size_t>(j) * layout.row_bytes);
+    std::uint8_t* to = out_row(out, image_row(j));
+    for (int x = 0; x < layout.width; ++x) {
+      const std::size_t at = static_cast<std::size_t>(x) * pixel_bytes;
+      const std::uint32_t pixel = pixel_bytes == 2 ? U16(row, at) : U32(row, at);
+      to[3 * static_cast<std::size_t>(x)] = blue.Of(pixel);
+      to[3 * static_cast<std::size_t>(x) + 1] = green.Of(pixel);
+      to[3 * static_cast<std::size_t>(x) + 2] = red.Of(pixel);
+    }
+  }
+  return out;
+}
+
+// Releases a COM interface on scope exit.
+template <typename Interface>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ~ComPtr() {
+    if (pointer_ != nullptr) pointer_->Release();
+  }
+
+  Interface* operator->() const { return pointer_; }
+  Interface* get() const { return pointer_; }
+  Interface** Put() { return &pointer_; }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+// COM for this thread while a picture decodes. A thread that already has COM in the other
+// model keeps it; WIC works in either.
+class ComScope {
+ public:
+  ComScope() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  ~ComScope() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
+
+ private:
+  HRESULT result_;
+};
+
+void Check(HRESULT result, const char* what) {
+  if (FAILED(result)) {
+    throw std::runtime_error(std::string("not a loadable picture: ") + what + " failed (0x" + [&] {
+      char hex[9] = {};
+      const auto code = static_cast<std::uint32_t>(result);
+      for (int i = 0; i < 8; ++i) {
+        hex[i] = "0123456789abcdef"[(code >> (28 - 4 * i)) & 0xFU];
+      }
+      return std::string(hex);
+    }() + ")");
+  }
+}
+
+// The Windows Imaging Component's BMP decoder, and that one only, on a plain BMP in memory.
+Picture DecodePlain(const ByteVector& plain, int width, int rows, int clip_width, int clip_height) {
+  const ComScope com;
+  ComPtr<IWICImagingFactory> factory;
+  Check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put())),
+        "imaging component");
+  ComPtr<IWICStream> stream;
+  Check(factory->CreateStream(stream.Put()), "stream");
+  Check(stream->InitializeFromMemory(const_cast<BYTE*>(plain.data()),
+                                     static_cast<DWORD>(plain.size())),
+        "stream");
+  ComPtr<IWICBitmapDecoder> decoder;
+  Check(factory->CreateDecoder(GUID_ContainerFormatBmp, nullptr, decoder.Put()), "BMP decoder");
+  Check(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand), "BMP decoder");
+  ComPtr<IWICBitmapFrameDecode> frame;
+  Check(decoder->GetFrame(0, frame.Put()), "frame");
+  UINT decoded_width = 0;
+  UINT decoded_height = 0;
+  Check(frame->GetSize(&decoded_width, &decoded_height), "size");
+  if (decoded_width != static_cast<UINT>(width) || decoded_height != static_cast<UINT>(rows)) {
+    throw std::runtime_error("picture decoded to an unexpected size");
+  }
+  ComPtr<IWICFormatConverter> converter;
+  Check(factory->CreateFormatConverter(converter.Put()), "converter");
+  Check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone,
+                              nullptr, 0.0, WICBitmapPaletteTypeCustom),
+        "converter");
+
+  const int kept_width = std::clamp(clip_width, 0, width);
+  const int kept_height = std::clamp(clip_height, 0, rows);
+  Picture picture(kept_width, kept_height);
+  if (picture.empty()) return picture;
+  const UINT stride = 4 * static_cast<UINT>(kept_width);
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(stride) *
+                                   static_cast<std::size_t>(kept_height));
+  const WICRect part{0, 0, kept_width, kept_height};
+  Check(converter->CopyPixels(&part, stride, static_cast<UINT>(pixels.size()), pixels.data()),
+        "pixels");
+  for (int y = 0; y < kept_height; ++y) {
+    for (int x = 0; x < kept_width; ++x) {
+      const std::size_t at = static_cast<std::size_t>(y) * stride + 4 * static_cast<std::size_t>(x);
+      picture.Set(x, y, Rgb(pixels[at + 2], pixels[at + 1], pixels[at]));
+    }
+  }
+  return picture;
+}
+
+bool IsRle(const bmp::Layout& layout) {
+  return layout.compression == bmp::Compression::kRle4 ||
+         layout.compression == bmp::Compression::kRle8;
+}
+
+}  // namespace
+
+Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
+  // Opened by us, so that only a file on disk is read and nothing blocks.
+  RegularFile file = RegularFile::OpenForReading(path);
+  const std::uint64_t size = file.Size();
+  ByteVector head(static_cast<std::size_t>(std::min<std::uint64_t>(size, bmp::kHeadBytes)));
+  head.resize(file.ReadAt(head, 0));
+  const bmp::Layout layout = bmp::CheckHeader(head, size);
+
+  // The canvas shows only the top rows, so of an uncompressed picture only those are read;
+  // an RLE stream is read whole.
+  const bool rle = IsRle(layout);
+  const int rows = std::clamp(clip_height, 1, layout.height);
+  const std::uint64_t prefix = rle ? layout.bytes_needed : layout.pixel_offset;
+  const std::uint64_t row_bytes = rle ? 0 : layout.row_bytes * static_cast<std::uint64_t>(rows);
+  ByteVector bytes(static_cast<std::size_t>(prefix + row_bytes));
+  std::size_t got = file.ReadAt(std::span(bytes).first(static_cast<std::size_t>(prefix)), 0);
+  if (row_bytes != 0) {
+    // Bottom-up files store their top rows last.
+    const std::uint64_t skipped =
+        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
+    got += file.ReadAt(std::span(bytes).subspan(static_cast<std::size_t>(prefix)),
+                       layout.pixel_offset + skipped * layout.row_bytes);
+  }
+  file.Close();
+  if (got != bytes.size()) throw bmp::BmpError("BMP file shrank while read");
+  const std::span<const std::uint8_t> all(bytes);
+  const StoredRows stored{all.subspan(static_cast<std::size_t>(prefix)), rows};
+  return DecodePlain(Canonical(layout, all, stored), layout.width, rows, clip_width, clip_height);
+}
+
+Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
+  const bmp::Layout layout = bmp::Check(bytes);
+  const int rows = std::clamp(clip_height, 1, layout.height);
+  StoredRows stored{{}, rows};
+  if (!IsRle(layout)) {
+    const std::uint64_t skipped =
+        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
+    stored.bytes = bytes.subspan(
+        static_cast<std::size_t>(layout.pixel_offset + skipped * layout.row_bytes),
+        static_cast<std::size_t>(layout.row_bytes * static_cast<std::uint64_t>(rows)));
+  }
+  return DecodePlain(Canonical(layout, bytes, stored), layout.width, rows, clip_width, clip_height);
+}
+
+void SavePicture(const Picture& image, const std::filesystem::path& path) {
+  // A 24-bit BMP made in memory, the same bytes the Linux build writes, then put in place
+  // whole or not at all.
+  std::uint64_t row_bytes = 0;
+  ByteVector bmp = PlainBmp(image.width(), image.height(), 24, {}, row_bytes);
+  const std::size_t start = PixelsStart(bmp);
+  for (int y = 0; y < image.height(); ++y) {
+    std::uint8_t* row =
+        bmp.data() + start +
+        static_cast<std::size_t>(image.height() - 1 - y) * static_cast<std::size_t>(row_bytes);
+    for (int x = 0; x < image.width(); ++x) {
+      const Colour colour = image.At(x, y);
+      row[3 * static_cast<std::size_t>(x)] = Blue(colour);
+      row[3 * static_cast<std::size_t>(x) + 1] = Green(colour);
+      row[3 * static_cast<std::size_t>(x) + 2] = Red(colour);
+    }
+  }
+  ReplaceFileContents(path, bmp);
 }
 
 }  // namespace dotloom

@@ -3,17 +3,8 @@
 // Hostile and odd input files through the real commands: Open the file, then Save As a
 // Bitfile, and compare the 576 bytes with what the file should give. A file that must not
 // load leaves the previous picture (and so the saved Bitfile) exactly as it was.
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +13,16 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
@@ -41,10 +42,17 @@ using testing::WriteFile;
 using Coding = BmpSpec::Coding;
 
 // The heap counters of the fault shim, when it is preloaded (not under valgrind).
+// The shim is Linux's: the Windows build never counts.
 struct Heap {
+#ifdef _WIN32
+  long (*peak)() = nullptr;
+  long (*live)() = nullptr;
+  void (*reset)() = nullptr;
+#else
   long (*peak)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_peak"));
   long (*live)() = reinterpret_cast<long (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_live"));
   void (*reset)() = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_reset_peak"));
+#endif
   bool available() const { return peak != nullptr && live != nullptr && reset != nullptr; }
 };
 
@@ -476,20 +484,9 @@ TEST_F(CorpusTest, RleStreamsMustPaintEveryPixel) {
   }
 }
 
-ByteVector Png() {
-  QImage image(4, 4, QImage::Format_RGB32);
-  image.fill(Qt::black);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return {bytes.begin(), bytes.end()};
-}
-
 TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
-  const ByteVector png = Png();
-  ASSERT_FALSE(png.empty());
-  EXPECT_FALSE(OpenBytes(png, "png.bmp").loaded) << "only the BMP decoder may read a .bmp";
+  EXPECT_FALSE(OpenBytes(testing::BlackPng(), "png.bmp").loaded)
+      << "only the BMP decoder may read a .bmp";
   EXPECT_FALSE(OpenBytes({}, "empty.bmp").loaded);
   EXPECT_FALSE(OpenBytes({'B', 'M'}, "bm.bmp").loaded);
 
@@ -497,6 +494,27 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     SCOPED_TRACE(ending);
     const std::string e = ending;
     fs::create_directory(dir_ / ("folder." + e));
+#ifdef _WIN32
+    // Device names, which Windows finds in every folder, and a pipe with a server waiting.
+    const std::wstring pipe_name = L"\\\\.\\pipe\\dotloom-corpus-" +
+                                   std::to_wstring(::GetCurrentProcessId()) + L"." +
+                                   fs::path(e).wstring();
+    const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                           4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const int descriptors = testing::OpenDescriptorCount();
+    std::vector<fs::path> paths = {fs::path(pipe_name)};
+    for (const std::string name : {"folder.", "CON.", "NUL.", "COM1.", "LPT1.", "missing."}) {
+      paths.push_back(dir_ / (name + e));
+    }
+    for (const fs::path& path : paths) {
+      const Outcome run = OpenThenSave(path);
+      EXPECT_FALSE(run.loaded) << path;
+      EXPECT_EQ(run.bits, FailedBits()) << path;
+    }
+    EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+    ::CloseHandle(pipe);
+#else
     ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", dir_ / ("zero." + e));
     fs::create_symlink("/dev/full", dir_ / ("full." + e));
@@ -516,6 +534,7 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     }
     EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
     ::close(sock);
+#endif
   }
 }
 
@@ -538,13 +557,8 @@ TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
 TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   for (const char* name : {"huge.bit", "huge.bmp"}) {
     const fs::path path = dir_ / name;
-    {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
-      ASSERT_EQ(::pwrite(fd, "\x01", 1, 0), 1);
-      ::close(fd);
-    }
+    WriteFile(path, ByteVector{1});
+    fs::resize_file(path, std::uintmax_t{1} << 30U);
     Outcome run;
     if (heap_.available()) {
       const long before = heap_.live();

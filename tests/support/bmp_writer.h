@@ -32,4 +32,7 @@ struct BmpSpec {
 std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
                                    const std::function<std::uint32_t(int, int)>& pixel);
 
+// A 4 x 4 black PNG: a real picture file that is not a BMP, the same bytes on every system.
+std::vector<std::uint8_t> BlackPng();
+
 }  // namespace dotloom::testing

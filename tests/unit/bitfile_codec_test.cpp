@@ -3,14 +3,19 @@
 #include "image/bitfile_codec.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "tests/support/test_support.h"
 
@@ -212,13 +217,32 @@ TEST(BitfileCodecTest, EncodeOverwritesInPlaceAndNeverTruncates) {
 TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder.bit");
+  std::vector<std::filesystem::path> read_fails = {dir / "missing.bit", dir / "folder.bit"};
+  std::vector<std::filesystem::path> write_fails = {dir / "folder.bit", dir / "no" / "such.bit"};
+#ifdef _WIN32
+  // Device names, which Windows finds in every folder, fail like missing files; so does a
+  // pipe, and a file the user may not write is not written.
+  for (const char* name : {"CON.bit", "NUL.bit", "COM1.bit", "LPT1.bit", "AUX.bit", "con"}) {
+    read_fails.push_back(dir / name);
+    write_fails.push_back(dir / name);
+  }
+  const std::wstring pipe_name =
+      L"\\\\.\\pipe\\dotloom-test-" + std::to_wstring(::GetCurrentProcessId()) + L".bit";
+  const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                         4096, 4096, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  read_fails.emplace_back(pipe_name);
+  write_fails.emplace_back(pipe_name);
+  WriteFile(dir / "read-only.bit", ByteVector(10, 0xAA));
+  ASSERT_TRUE(::SetFileAttributesW((dir / "read-only.bit").c_str(), FILE_ATTRIBUTE_READONLY));
+  write_fails.push_back(dir / "read-only.bit");
+#else
   ASSERT_EQ(::mkfifo((dir / "fifo.bit").c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/full", dir / "full.bit");
   std::filesystem::create_symlink("/dev/zero", dir / "zero.bit");
-  const std::filesystem::path read_fails[] = {dir / "missing.bit", dir / "folder.bit",
-                                              dir / "fifo.bit", dir / "zero.bit"};
-  const std::filesystem::path write_fails[] = {dir / "folder.bit", dir / "fifo.bit",
-                                               dir / "full.bit", dir / "no" / "such.bit"};
+  read_fails.insert(read_fails.end(), {dir / "fifo.bit", dir / "zero.bit"});
+  write_fails.insert(write_fails.end(), {dir / "fifo.bit", dir / "full.bit"});
+#endif
   const int descriptors = testing::OpenDescriptorCount();
   Canvas canvas;
   canvas.PSet(1, 1);
@@ -230,6 +254,11 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   }
   EXPECT_EQ(BlackPixels(canvas), (Pixels{{1, 1}})) << "a failed decode draws nothing";
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+#ifdef _WIN32
+  ::CloseHandle(pipe);
+  EXPECT_EQ(ReadFile(dir / "read-only.bit"), ByteVector(10, 0xAA));
+  ::SetFileAttributesW((dir / "read-only.bit").c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
 namespace dotloom {
 namespace {
 
@@ -29,11 +32,33 @@ TEST(FileKindTest, IsTheLowerCasedLastThreeCharacters) {
       {"Bild\xC3\x9C.BIT", "bit"},
       {"caf\xC3\xA9.b\xC3\x84t", "b\xC3\x84t"},  // only ASCII letters are lowered
       {"x\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"},
-      {"x\xFF\x80.b", "\x80.b"},  // not UTF-8: byte by byte
+#ifndef _WIN32
+      {"x\xFF\x80.b", "\x80.b"},  // not UTF-8: byte by byte; Windows names are never bytes
+#endif
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FileKind(c.path), c.kind) << c.path;
+    // The name as UTF-8, whatever the system's own path encoding.
+    const std::u8string name(c.path, c.path + std::char_traits<char>::length(c.path));
+    EXPECT_EQ(FileKind(std::filesystem::path(name)), c.kind) << c.path;
   }
+
+#ifdef _WIN32
+  // Windows names are UTF-16: a surrogate pair is one character, and a lone surrogate, which
+  // a Windows name may hold, counts as one and reads as U+FFFD.
+  struct WideCase {
+    const wchar_t* path;
+    const char* kind;
+  };
+  const WideCase wide_cases[] = {
+      {L"C:\\pics\\LOGO.BIT", "bit"},
+      {L"x\xD83D\xDE00.b", "\xF0\x9F\x98\x80.b"},  // U+1F600, one character
+      {L"x\xD800.B", "\xEF\xBF\xBD.b"},
+      {L"\xDC00IT", "\xEF\xBF\xBDit"},
+  };
+  for (const WideCase& c : wide_cases) {
+    EXPECT_EQ(FileKind(c.path), c.kind) << c.kind;
+  }
+#endif
 }
 
 }  // namespace

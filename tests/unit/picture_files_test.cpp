@@ -3,13 +3,14 @@
 #include "commands/picture_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -18,14 +19,6 @@ namespace fs = std::filesystem;
 using testing::ByteVector;
 using testing::TempDir;
 using testing::WriteFile;
-
-ByteVector Encoded(const QImage& image, const char* format) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, format));
-  return {bytes.begin(), bytes.end()};
-}
 
 TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
   TempDir dir;
@@ -41,28 +34,36 @@ TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
 
 TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   TempDir dir;
-  QImage image(4, 4, QImage::Format_RGB32);
-  image.fill(Qt::black);
-  WriteFile(dir / "png.bmp", Encoded(image, "PNG"));
+  WriteFile(dir / "png.bmp", testing::BlackPng());
   WriteFile(dir / "empty.bmp", {});
   WriteFile(dir / "text.bmp", ByteVector(64, 'a'));
-  ByteVector truncated_header = Encoded(image, "BMP");
+  testing::BmpSpec spec;
+  spec.width = 4;
+  spec.height = 4;
+  ByteVector truncated_header = testing::WriteBmp(spec, [](int, int) { return kBlack; });
   truncated_header.resize(20);
   WriteFile(dir / "header.bmp", truncated_header);
   fs::create_directory(dir / "folder.bmp");
+  std::vector<fs::path> paths = {"png.bmp",    "empty.bmp",  "text.bmp",
+                                 "header.bmp", "folder.bmp", "missing.bmp"};
+#ifdef _WIN32
+  // Device names, which Windows finds in every folder.
+  paths.insert(paths.end(), {"CON.bmp", "NUL.bmp", "COM1.bmp", "LPT1.bmp", "AUX.bmp"});
+#else
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", dir / "zero.bmp");
+  paths.insert(paths.end(), {"fifo.bmp", "zero.bmp"});
+#endif
   const int descriptors = testing::OpenDescriptorCount();
-  for (const char* name : {"png.bmp", "empty.bmp", "text.bmp", "header.bmp", "folder.bmp",
-                           "fifo.bmp", "zero.bmp", "missing.bmp"}) {
-    EXPECT_ANY_THROW(LoadPicture(dir / name, 99, 52)) << name;
+  for (const fs::path& name : paths) {
+    EXPECT_ANY_THROW(LoadPicture(dir.path() / name, 99, 52)) << name;
   }
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
 }
 
 TEST(PictureFilesTest, NamesThatAreNotAsciiWork) {
   TempDir dir;
-  const fs::path name = dir / "Grüße aus Köln.bmp";
+  const fs::path name = dir.path() / fs::path(u8"Grüße aus Köln.bmp");
   SavePicture(Picture(3, 3, kBlack), name);
   EXPECT_EQ(LoadPicture(name, 99, 52), Picture(3, 3, kBlack));
 }
