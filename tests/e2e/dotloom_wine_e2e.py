@@ -9,8 +9,8 @@ Wine's real file dialogs.
 
 PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
 the desktop to 192 dpi. Checks the client area and the canvas's place, a Bitfile drawn
-bit-exactly, Bitfile -> Bitfile, a BMP save, BMP -> Bitfile, cancelled dialogs, a missing
-file and CON.bit, then closes the window with Alt+F4. The prefix lives in a temporary
+bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file, a BMP save and
+BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
 folder, so nothing of the user's is touched and nothing is left behind.
 """
 
@@ -246,31 +246,34 @@ def run(program, probe_exe, scale, screenshot, workdir):
         wait_for_canvas(desktop, origin, set(), background)
         check_right_column(desktop, geometry["client"], rgb_of(geometry["button_face"]))
 
+        print("open a Bitfile")
         session.choose("o", "Open", original)
         wait_for_canvas(desktop, origin, black, background)
         if screenshot:
             desktop.save_screenshot(screenshot, *geometry["window"])
 
+        print("Bitfile -> Bitfile")
         saved_bit = os.path.join(workdir, "copy.bit")
         session.choose("s", "Save As", saved_bit)
         wait_until("copy.bit", lambda: os.path.exists(saved_bit))
         if read(saved_bit) != read(original):
             raise Failure("the saved Bitfile differs from the one opened")
 
-        saved_bmp = os.path.join(workdir, "copy.bmp")
-        session.choose("s", "Save As", saved_bmp)
-        wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
-        check_bmp(saved_bmp, black, background)
-
-        # The conversion: the BMP as the canvas background, encoded back into a Bitfile.
-        session.choose("o", "Open", saved_bmp)
+        print("CON.bit")
+        # A device name: the dialog takes it, asking first on Save As since it "exists", and
+        # the program ends the command silently, writing nothing and never blocking. Open
+        # clears the drawing, as it does for any chosen name.
+        device = os.path.join(workdir, "CON.bit")
+        session.choose("s", "Save As", device, answer_prompt=True)
+        session.choose("o", "Open", device)
+        wait_for_canvas(desktop, origin, set(), background)
+        if os.path.exists(device):
+            raise Failure("CON.bit was written as a file")
+        # And the next command works as ever.
+        session.choose("o", "Open", original)
         wait_for_canvas(desktop, origin, black, background)
-        converted = os.path.join(workdir, "converted.bit")
-        session.choose("s", "Save As", converted)
-        wait_until("converted.bit", lambda: os.path.exists(converted))
-        if read(converted) != read(original):
-            raise Failure("the Bitfile converted from the BMP differs from the original")
 
+        print("cancelled dialogs")
         # A cancelled dialog has no file name, not the last one: nothing is written again,
         # and the canvas is not cleared.
         os.remove(saved_bit)
@@ -281,22 +284,26 @@ def run(program, probe_exe, scale, screenshot, workdir):
             raise Failure("a cancelled Save As wrote the last file again")
         wait_for_canvas(desktop, origin, black, background)
 
-        # A missing file: the open dialog says so itself and the command never starts.
+        print("a missing file")
+        # The open dialog says so itself, and the command never starts.
         session.refused("o", "Open", os.path.join(workdir, "missing.bit"))
         wait_for_canvas(desktop, origin, black, background)
 
-        # A device name: the dialog takes it, asking first on Save As since it "exists", and
-        # the program ends the command silently, writing nothing and never blocking. Open
-        # clears the canvas as it does for any chosen name.
-        device = os.path.join(workdir, "CON.bit")
-        session.choose("s", "Save As", device, answer_prompt=True)
-        session.choose("o", "Open", device)
-        wait_for_canvas(desktop, origin, set(), background)
-        if os.path.exists(device):
-            raise Failure("CON.bit was written as a file")
-        # And the next command works as ever.
-        session.choose("o", "Open", original)
+        print("Bitfile -> BMP")
+        saved_bmp = os.path.join(workdir, "copy.bmp")
+        session.choose("s", "Save As", saved_bmp)
+        wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
+        check_bmp(saved_bmp, black, background)
+
+        print("BMP -> Bitfile")
+        # The conversion: the BMP as the canvas background, encoded back into a Bitfile.
+        session.choose("o", "Open", saved_bmp)
         wait_for_canvas(desktop, origin, black, background)
+        converted = os.path.join(workdir, "converted.bit")
+        session.choose("s", "Save As", converted)
+        wait_until("converted.bit", lambda: os.path.exists(converted))
+        if read(converted) != read(original):
+            raise Failure("the Bitfile converted from the BMP differs from the original")
 
         status = session.close()
         if status != 0:
