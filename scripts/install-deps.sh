@@ -16,6 +16,8 @@ packages=(
   # The Windows build: MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine
   # (64-bit only) to run its tests.
   g++-mingw-w64-x86-64-posix googletest wine64 wine
+  # Wine's own fonts: the caption buttons of Windows windows are drawn with its Marlett.
+  fonts-wine
 )
 
 missing=()
