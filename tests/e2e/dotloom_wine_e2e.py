@@ -5,10 +5,12 @@
 own Xvfb and its own Wine prefix, driven with xdotool through the menu's access keys and
 Wine's real file dialogs.
 
-    dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale N] [--screenshot OUT.png]
+    dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale N] [--version X.Y.Z]
+                        [--screenshot OUT.png]
 
 PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
-the desktop to 192 dpi. Checks the client area and the canvas's place, a Bitfile drawn
+the desktop to 192 dpi; --version is the version the program file must carry. Checks the
+program file's icon and version, the client area and the canvas's place, a Bitfile drawn
 bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file, a BMP save and
 BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
 folder, so nothing of the user's is touched and nothing is left behind.
@@ -180,6 +182,13 @@ class Session:
             raise Failure("closing the window did not end the program") from None
 
 
+def check_resources(geometry, version):
+    if geometry["icon"] != "1":
+        raise Failure("the program file has no icon")
+    if version and geometry["file_version"] != version + ".0":
+        raise Failure(f"the program file says version {geometry['file_version']}, not {version}")
+
+
 def check_geometry(geometry, scale):
     """The client area and the picture control at the sizes the window is drawn to."""
     client, picture, interior = geometry["client"], geometry["picture"], geometry["interior"]
@@ -220,7 +229,7 @@ def check_right_column(desktop, client, colour):
                               f"{rgb[at:at + 3].hex()}, not the window background {colour.hex()}")
 
 
-def run(program, probe_exe, scale, screenshot, workdir):
+def run(program, probe_exe, scale, version, screenshot, workdir):
     screen = "1024x768x24" if scale == 1 else f"{1024 * scale}x{768 * scale}x24"
     server, display = start_xvfb(screen)
     desktop = wine_desktop(display, scale, workdir)
@@ -239,6 +248,7 @@ def run(program, probe_exe, scale, screenshot, workdir):
             session = Session(desktop, program, log)
         geometry = probe(desktop, probe_exe)
         check_geometry(geometry, scale)
+        check_resources(geometry, version)
         origin = geometry["interior"][:2]
         background = rgb_of(geometry["highlight_text"])
         if background == b"\0\0\0":
@@ -330,12 +340,13 @@ def main():
     parser.add_argument("program")
     parser.add_argument("probe")
     parser.add_argument("--scale", type=int, default=1)
+    parser.add_argument("--version")
     parser.add_argument("--screenshot")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="dotloom-wine-e2e-") as workdir:
         try:
             run(os.path.abspath(args.program), os.path.abspath(args.probe), args.scale,
-                args.screenshot and os.path.abspath(args.screenshot), workdir)
+                args.version, args.screenshot and os.path.abspath(args.screenshot), workdir)
         except (Failure, subprocess.SubprocessError) as failure:
             print(f"FAILED: {failure}", file=sys.stderr)
             return 1
