@@ -13,7 +13,7 @@ namespace dotloom {
 //
 // Only regular files are accepted: a directory, FIFO, socket or device fails like a missing
 // file. Opening never blocks, so a FIFO without a writer cannot freeze the window. Every
-// failure is thrown as std::system_error carrying errno.
+// failure is thrown as std::system_error carrying errno (on Windows, the system error code).
 class RegularFile {
  public:
   // The file must exist.

@@ -3,7 +3,20 @@
 # Copyright (c) 2026 The Dotloom authors
 # Installs the Debian packages Dotloom needs to build, run and test, when any is missing.
 # Uses sudo when not run as root.
+#
+#   install-deps.sh            everything: the Linux build, its tests, and the Windows build
+#   install-deps.sh windows    only what building dotloom.exe and its tests needs
 set -euo pipefail
+
+windows_packages=(
+  cmake ninja-build
+  # MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine (64-bit only) to
+  # run the Windows tests.
+  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux python3
+  # dotloom.exe end to end: its own X server, keys, screenshots; Wine's fonts, whose Marlett
+  # draws the caption buttons.
+  xvfb xauth xdotool imagemagick fonts-wine
+)
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -13,12 +26,13 @@ packages=(
   python3 libx11-6 dpkg-dev file desktop-file-utils
   clang libclang-rt-14-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
-  # The Windows build: MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine
-  # (64-bit only) to run its tests.
-  g++-mingw-w64-x86-64-posix googletest wine64 wine
-  # Wine's own fonts: the caption buttons of Windows windows are drawn with its Marlett.
-  fonts-wine
+  "${windows_packages[@]}"
 )
+case "${1:-}" in
+  "") ;;
+  windows) packages=("${windows_packages[@]}") ;;
+  *) sed -n '4,9s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

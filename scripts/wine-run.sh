@@ -28,15 +28,30 @@ export WINEARCH=win64
 # No offer to download Mono or Gecko while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog. A marker file says the
-# set-up finished, so a prefix left half made by an interrupted run is made again.
+# Wine's server puts a folder of its own in $TMPDIR each time it starts and leaves it there;
+# those folders go beside the prefix instead (PREFIX.server), removed with it. (Not for a
+# very long path: the server's socket path must stay within the system's limit.)
+server_folder() {
+  local folder="$1/$2.server"
+  if [[ ${#folder} -le 60 ]]; then
+    mkdir -p "$folder"
+    export TMPDIR="$folder"
+  fi
+}
+
+# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog and Windows 10. A marker
+# file says the set-up finished, so a prefix left half made by an interrupted run is made
+# again.
 make_prefix() {
   [[ -f "$WINEPREFIX/.dotloom-ready" ]] && return 0
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
+  server_folder "$(dirname "$WINEPREFIX")" "$(basename "$WINEPREFIX")"
   wineboot --init >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1
+  # Windows 10, the oldest the program is built for, rather than Wine's default of 7.
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
   # The registry reaches the disk when the server ends.
   wineserver --wait
   touch "$WINEPREFIX/.dotloom-ready"
@@ -50,14 +65,15 @@ if [[ -n "$prefix" ]]; then
     flock 9
     make_prefix
   ) 9>"$WINEPREFIX.lock"
+  server_folder "$(dirname "$WINEPREFIX")" "$(basename "$WINEPREFIX")"
   exec wine "$@"
 fi
 
-WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/dotloom-wine-XXXXXX")"
-export WINEPREFIX
+top="$(mktemp -d "${TMPDIR:-/tmp}/dotloom-wine-XXXXXX")"
+export WINEPREFIX="$top/prefix"
 cleanup() {
   wineserver --kill >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
+  rm -rf "$top"
 }
 trap cleanup EXIT
 make_prefix

@@ -109,39 +109,37 @@ struct Channel {
   }
 };
 
-// The stored rows of an image, in file order, with `rows` of them kept.
-struct StoredRows {
-  std::span<const std::uint8_t> bytes;
-  int rows = 0;
-};
-
-// Rewrites a checked BMP as a plain one that every decoder reads the same way: a 40-byte
-// header, rows bottom-up, a full palette padded with white, and only what the system's
-// decoders agree on, namely palette images of 1, 4 or 8 bits and 24- or 32-bit colour.
-// What they read differently is turned into that here, exactly as the Linux build shows
-// it: RLE streams (the Linux decoder's treatment of runs past a row end is its own), 16-bit
-// colour and bit fields (Windows' converters fill the low bits of short fields, the Linux
-// decoder does not). Windows' and Wine's decoders then agree with Qt's pixel for pixel.
-ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> head,
-                     const StoredRows& stored) {
-  const int rows = stored.rows;
-  std::uint64_t row_bytes = 0;
-  const auto out_row = [&](ByteVector& out, int image_row) {
-    // Image row 0 is the top one; the output is bottom-up.
-    return out.data() + PixelsStart(out) +
-           static_cast<std::size_t>(rows - 1 - image_row) * static_cast<std::size_t>(row_bytes);
+// Rewrites the top-left width x rows pixels of a checked BMP, file, as a plain BMP that every
+// decoder reads the same way: a 40-byte header, rows bottom-up, a full palette padded with
+// white, and only what the system's decoders agree on, namely palette images of 1, 4 or 8
+// bits and 24- or 32-bit colour. What decoders read differently is turned into that here,
+// exactly as the Linux build shows it: RLE streams (the Linux decoder's treatment of runs
+// past a row end is its own), 16-bit colour and bit fields (Windows' converters fill the
+// low bits of short fields, the Linux decoder does not). Windows' and Wine's decoders then
+// agree with the Linux build's pixel for pixel.
+ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> file, int width,
+                     int rows) {
+  // Stored row of image row r (0 on top), and where that row goes in the bottom-up output.
+  const auto stored_row = [&](int r) {
+    const int j = layout.top_down ? r : layout.height - 1 - r;
+    return file.subspan(static_cast<std::size_t>(layout.pixel_offset +
+                                                 layout.row_bytes * static_cast<std::uint64_t>(j)),
+                        static_cast<std::size_t>(layout.row_bytes));
   };
-  // The image row that stored row j of the kept ones shows.
-  const auto image_row = [&](int j) { return layout.top_down ? j : rows - 1 - j; };
+  std::uint64_t row_bytes = 0;
+  const auto out_row = [&](ByteVector& out, int r) {
+    return out.data() + PixelsStart(out) +
+           static_cast<std::size_t>(rows - 1 - r) * static_cast<std::size_t>(row_bytes);
+  };
 
   if (layout.compression == bmp::Compression::kRle4 ||
       layout.compression == bmp::Compression::kRle8) {
-    const std::vector<Colour> palette = Palette(layout, head);
-    const ByteVector indices = bmp::ExpandRle(layout, head);
-    ByteVector out = PlainBmp(layout.width, rows, 8, palette, row_bytes);
-    for (int y = 0; y < rows; ++y) {
-      const auto* from = indices.data() + static_cast<std::size_t>(y) * layout.decoded_row_bytes;
-      std::copy_n(from, static_cast<std::size_t>(layout.width), out_row(out, y));
+    const std::vector<Colour> palette = Palette(layout, file);
+    const ByteVector indices = bmp::ExpandRle(layout, file);
+    ByteVector out = PlainBmp(width, rows, 8, palette, row_bytes);
+    for (int r = 0; r < rows; ++r) {
+      const auto* from = indices.data() + static_cast<std::size_t>(r) * layout.decoded_row_bytes;
+      std::copy_n(from, static_cast<std::size_t>(width), out_row(out, r));
     }
     return out;
   }
@@ -150,11 +148,11 @@ ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> he
   const bool direct_as_is =
       layout.compression == bmp::Compression::kNone && (bits == 24 || bits == 32);
   if (bits <= 8 || direct_as_is) {
-    const std::vector<Colour> palette = bits <= 8 ? Palette(layout, head) : std::vector<Colour>{};
-    ByteVector out = PlainBmp(layout.width, rows, bits, palette, row_bytes);
-    for (int j = 0; j < rows; ++j) {
-      std::copy_n(stored.bytes.data() + static_cast<std::size_t>(j) * layout.row_bytes,
-                  static_cast<std::size_t>(row_bytes), out_row(out, image_row(j)));
+    // Pixels are packed from the left, so the shown columns are the start of each row.
+    const std::vector<Colour> palette = bits <= 8 ? Palette(layout, file) : std::vector<Colour>{};
+    ByteVector out = PlainBmp(width, rows, bits, palette, row_bytes);
+    for (int r = 0; r < rows; ++r) {
+      std::copy_n(stored_row(r).data(), static_cast<std::size_t>(row_bytes), out_row(out, r));
     }
     return out;
   }
@@ -162,7 +160,7 @@ ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> he
   // 16-bit colour, and bit fields of 16 or 32 bits: to 24 bits.
   std::uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
   if (layout.compression == bmp::Compression::kBitfields) {
-    for (std::size_t i = 0; i < 3; ++i) masks[i] = U32(head, kFileHeaderSize + 40 + 4 * i);
+    for (std::size_t i = 0; i < 3; ++i) masks[i] = U32(file, kFileHeaderSize + 40 + 4 * i);
   } else if (bits == 32) {
     masks[0] = 0x00FF0000;
     masks[1] = 0x0000FF00;
@@ -171,12 +169,12 @@ ByteVector Canonical(const bmp::Layout& layout, std::span<const std::uint8_t> he
   const Channel red(masks[0]);
   const Channel green(masks[1]);
   const Channel blue(masks[2]);
-  ByteVector out = PlainBmp(layout.width, rows, 24, {}, row_bytes);
+  ByteVector out = PlainBmp(width, rows, 24, {}, row_bytes);
   const std::size_t pixel_bytes = static_cast<std::size_t>(bits) / 8;
-  for (int j = 0; j < rows; ++j) {
-    const auto row = stored.bytes.subspan(static_cast<std::size_t>(j) * layout.row_bytes);
-    std::uint8_t* to = out_row(out, image_row(j));
-    for (int x = 0; x < layout.width; ++x) {
+  for (int r = 0; r < rows; ++r) {
+    const auto row = stored_row(r);
+    std::uint8_t* to = out_row(out, r);
+    for (int x = 0; x < width; ++x) {
       const std::size_t at = static_cast<std::size_t>(x) * pixel_bytes;
       const std::uint32_t pixel = pixel_bytes == 2 ? U16(row, at) : U32(row, at);
       to[3 * static_cast<std::size_t>(x)] = blue.Of(pixel);
@@ -287,6 +285,15 @@ bool IsRle(const bmp::Layout& layout) {
          layout.compression == bmp::Compression::kRle8;
 }
 
+// part is the prefix of a file whose header passed bmp::CheckHeader: all that is decoded.
+// It is checked whole here, on exactly the bytes that are decoded.
+Picture Decode(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
+  const bmp::Layout layout = bmp::Check(part);
+  const int width = std::clamp(clip_width, 1, layout.width);
+  const int rows = std::clamp(clip_height, 1, layout.height);
+  return DecodePlain(Canonical(layout, part, width, rows), width, rows, clip_width, clip_height);
+}
+
 }  // namespace
 
 Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
@@ -297,40 +304,33 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
   head.resize(file.ReadAt(head, 0));
   const bmp::Layout layout = bmp::CheckHeader(head, size);
 
-  // The canvas shows only the top rows, so of an uncompressed picture only those are read;
-  // an RLE stream is read whole.
+  // The canvas shows only the top rows, so of an uncompressed picture only those are read
+  // and decoded, as a BMP of their own: a large file then costs little more than its header.
   const bool rle = IsRle(layout);
-  const int rows = std::clamp(clip_height, 1, layout.height);
-  const std::uint64_t prefix = rle ? layout.bytes_needed : layout.pixel_offset;
+  const int rows = rle ? layout.height : std::clamp(clip_height, 1, layout.height);
   const std::uint64_t row_bytes = rle ? 0 : layout.row_bytes * static_cast<std::uint64_t>(rows);
-  ByteVector bytes(static_cast<std::size_t>(prefix + row_bytes));
-  std::size_t got = file.ReadAt(std::span(bytes).first(static_cast<std::size_t>(prefix)), 0);
+  const std::uint64_t prefix = rle ? layout.bytes_needed : layout.pixel_offset;
+  ByteVector part(static_cast<std::size_t>(prefix + row_bytes));
+  std::size_t got = file.ReadAt(std::span(part).first(static_cast<std::size_t>(prefix)), 0);
   if (row_bytes != 0) {
     // Bottom-up files store their top rows last.
     const std::uint64_t skipped =
         layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
-    got += file.ReadAt(std::span(bytes).subspan(static_cast<std::size_t>(prefix)),
+    got += file.ReadAt(std::span(part).subspan(static_cast<std::size_t>(prefix)),
                        layout.pixel_offset + skipped * layout.row_bytes);
   }
   file.Close();
-  if (got != bytes.size()) throw bmp::BmpError("BMP file shrank while read");
-  const std::span<const std::uint8_t> all(bytes);
-  const StoredRows stored{all.subspan(static_cast<std::size_t>(prefix)), rows};
-  return DecodePlain(Canonical(layout, all, stored), layout.width, rows, clip_width, clip_height);
+  if (got != part.size()) throw bmp::BmpError("BMP file shrank while read");
+  if (rows < layout.height) {
+    bmp::SetStoredHeight(std::span(part).first(static_cast<std::size_t>(prefix)), layout, rows);
+  }
+  return Decode(part, clip_width, clip_height);
 }
 
 Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
-  const bmp::Layout layout = bmp::Check(bytes);
-  const int rows = std::clamp(clip_height, 1, layout.height);
-  StoredRows stored{{}, rows};
-  if (!IsRle(layout)) {
-    const std::uint64_t skipped =
-        layout.top_down ? 0 : static_cast<std::uint64_t>(layout.height - rows);
-    stored.bytes = bytes.subspan(
-        static_cast<std::size_t>(layout.pixel_offset + skipped * layout.row_bytes),
-        static_cast<std::size_t>(layout.row_bytes * static_cast<std::uint64_t>(rows)));
-  }
-  return DecodePlain(Canonical(layout, bytes, stored), layout.width, rows, clip_width, clip_height);
+  const bmp::Layout layout = bmp::CheckHeader(bytes, bytes.size());
+  return Decode(bytes.first(static_cast<std::size_t>(layout.bytes_needed)), clip_width,
+                clip_height);
 }
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {

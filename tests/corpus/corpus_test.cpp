@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,63 @@ struct Outcome {
   bool loaded = false;
   ByteVector bits;
   long heap_peak = -1;  // bytes above what was live before the Open, when counted
+  Picture image;        // the canvas after the Open
+};
+
+// The Linux and the Windows build must agree on every file: loaded with the same 99 x 52
+// pixels, or refused. Each test folds what every file gave, in order, into one digest, and
+// both builds must reach the one agreement.txt holds for that test. With
+// DOTLOOM_CORPUS_TRACE set, every file's own digest is printed, so that the outputs of the
+// two builds can be compared line by line to find the file they disagree on.
+class Agreement {
+ public:
+  void Add(const Outcome& run) {
+    std::uint64_t one = kOffset;
+    Fold(one, run.loaded ? 1U : 0U);
+    Fold(one, static_cast<std::uint32_t>(run.image.width()));
+    Fold(one, static_cast<std::uint32_t>(run.image.height()));
+    for (const Colour colour : run.image.pixels()) Fold(one, colour);
+    if (std::getenv("DOTLOOM_CORPUS_TRACE") != nullptr) {
+      std::printf("case %d: %016llx\n", cases_, static_cast<unsigned long long>(one));
+    }
+    Fold(digest_, static_cast<std::uint32_t>(one));
+    Fold(digest_, static_cast<std::uint32_t>(one >> 32U));
+    ++cases_;
+  }
+
+  void Check() const {
+    // The quick run under valgrind tries fewer files.
+    if (cases_ == 0 || std::getenv("DOTLOOM_CORPUS_QUICK") != nullptr) return;
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    char got[17] = {};
+    std::snprintf(got, sizeof got, "%016llx", static_cast<unsigned long long>(digest_));
+    std::ifstream file(DOTLOOM_AGREEMENT_FILE);
+    std::string line;
+    while (std::getline(file, line)) {
+      std::istringstream words(line);
+      std::string name;
+      std::string expected;
+      if (line.starts_with("#") || !(words >> name >> expected)) continue;
+      if (name == test) {
+        EXPECT_EQ(got, expected) << "the files of " << test << " give other pixels than "
+                                 << DOTLOOM_AGREEMENT_FILE << " records";
+        return;
+      }
+    }
+    ADD_FAILURE() << DOTLOOM_AGREEMENT_FILE << " has no line for " << test << " " << got;
+  }
+
+ private:
+  static constexpr std::uint64_t kOffset = 14695981039346656037ULL;
+  static void Fold(std::uint64_t& digest, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      digest ^= (value >> (8 * i)) & 0xFFU;
+      digest *= 1099511628211ULL;  // FNV-1a
+    }
+  }
+
+  std::uint64_t digest_ = kOffset;
+  int cases_ = 0;
 };
 
 class CorpusTest : public ::testing::Test {
@@ -118,8 +177,8 @@ class CorpusTest : public ::testing::Test {
     }
     run.loaded = canvas.picture() != Previous();
     EXPECT_NE(canvas.Point(97, 50), kBlack) << "the drawing is cleared";
-    const Picture image = canvas.Image();
-    for (const Colour colour : image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
+    run.image = canvas.Image();
+    for (const Colour colour : run.image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
     const fs::path out = dir_ / "out.bit";
     FixedDialog save(out);
     RunSaveAsCommand(canvas, save);
@@ -135,6 +194,7 @@ class CorpusTest : public ::testing::Test {
   Outcome OpenBytes(const ByteVector& bytes, const std::string& name = "in.bmp") {
     WriteFile(dir_ / name, bytes);
     Outcome run = OpenThenSave(dir_ / name);
+    agreement_.Add(run);
     if (run.heap_peak >= 0) {
       EXPECT_LE(static_cast<std::uint64_t>(run.heap_peak), bmp::MemoryBound(bytes.size()))
           << "Open of " << bytes.size() << " bytes";
@@ -142,8 +202,11 @@ class CorpusTest : public ::testing::Test {
     return run;
   }
 
+  void TearDown() override { agreement_.Check(); }
+
   TempDir dir_;
   Heap heap_;
+  Agreement agreement_;
 };
 
 // The picture the variants draw: black pixels in an uneven pattern that shows any flip,

@@ -28,6 +28,18 @@ TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
   picture.Set(5, 5, Rgb(1, 1, 1));
   picture.Set(6, 5, Rgb(0x12, 0x34, 0x56));
   SavePicture(picture, dir / "p.bmp");
+  // Both builds write the same file: a 24-bit bottom-up BMP with a 40-byte header.
+  const ByteVector header = {0x42, 0x4D, 0x26, 0x3D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36,
+                             0x00, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x63, 0x00, 0x00, 0x00,
+                             0x34, 0x00, 0x00, 0x00, 0x01, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00,
+                             0x00, 0xF0, 0x3C, 0x00, 0x00, 0x61, 0x0F, 0x00, 0x00, 0x61, 0x0F,
+                             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  const ByteVector saved = testing::ReadFile(dir / "p.bmp");
+  ASSERT_EQ(saved.size(), 15654U);
+  EXPECT_EQ(ByteVector(saved.begin(), saved.begin() + 54), header);
+  // The bottom row comes first: (0, 51) white, then (98, 51) black.
+  EXPECT_EQ(ByteVector(saved.begin() + 54, saved.begin() + 57), ByteVector(3, 0xFF));
+  EXPECT_EQ(ByteVector(saved.begin() + 54 + 3 * 98, saved.begin() + 54 + 3 * 99), ByteVector(3, 0));
   EXPECT_EQ(LoadPicture(dir / "p.bmp", 99, 52), picture);
   EXPECT_EQ(LoadPicture(dir / "p.bmp", 10, 100), picture.TopLeft(10, 52)) << "clipped on load";
 }
