@@ -11,8 +11,8 @@ Wine's real file dialogs.
 PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
 the desktop to 192 dpi; --version is the version the program file must carry. Checks the
 program file's icon and version, the client area and the canvas's place, a Bitfile drawn
-bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file, a BMP save and
-BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
+bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file and folder, a BMP
+save and BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
 folder, so nothing of the user's is touched and nothing is left behind.
 """
 
@@ -295,9 +295,15 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         wait_for_canvas(desktop, origin, black, background)
 
         print("a missing file")
-        # The open dialog says so itself, and the command never starts.
+        # The open dialog says so itself, and the command never starts. The save dialog takes
+        # a name in a missing folder; the program then writes nothing and makes no folder.
         session.refused("o", "Open", os.path.join(workdir, "missing.bit"))
         wait_for_canvas(desktop, origin, black, background)
+        missing_folder = os.path.join(workdir, "no such folder")
+        session.choose("s", "Save As", os.path.join(missing_folder, "copy.bit"))
+        wait_for_canvas(desktop, origin, black, background)
+        if os.path.exists(missing_folder):
+            raise Failure("Save As into a missing folder made it")
 
         print("Bitfile -> BMP")
         saved_bmp = os.path.join(workdir, "copy.bmp")
