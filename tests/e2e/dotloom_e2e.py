@@ -21,7 +21,8 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, WAIT_SECONDS, Desktop, Failure, check_bmp,  # noqa: E402
-                         print_log_tail, read, start_xvfb, stop, wait_for_canvas, wait_until)
+                         print_log_tail, read, start_xvfb, stop, wait_for_canvas,
+                         wait_for_contents, wait_until)
 
 CLIENT_HEIGHT = 56
 
@@ -118,9 +119,8 @@ def run(program, scale, screenshot, workdir):
 
         saved_bit = os.path.join(workdir, "copy.bit")
         session.choose("s", "Save As", saved_bit)
-        wait_until("copy.bit", lambda: os.path.exists(saved_bit))
-        if read(saved_bit) != read(original):
-            raise Failure("the saved Bitfile differs from the one opened")
+        wait_for_contents(saved_bit, read(original),
+                          "the saved Bitfile differs from the one opened")
 
         saved_bmp = os.path.join(workdir, "copy.bmp")
         session.choose("s", "Save As", saved_bmp)
@@ -132,9 +132,8 @@ def run(program, scale, screenshot, workdir):
         wait_for_canvas(desktop, session.interior_origin(), black)
         converted = os.path.join(workdir, "converted.bit")
         session.choose("s", "Save As", converted)
-        wait_until("converted.bit", lambda: os.path.exists(converted))
-        if read(converted) != read(original):
-            raise Failure("the Bitfile converted from the BMP differs from the original")
+        wait_for_contents(converted, read(original),
+                          "the Bitfile converted from the BMP differs from the original")
 
         status = session.close()
         if status != 0:

@@ -29,7 +29,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
                          check_bmp, print_log_tail, read, start_xvfb, stop, wait_for_canvas,
-                         wait_until)
+                         wait_for_contents, wait_until)
 
 CLIENT = (104, 56)
 PICTURE = (103, 56)
@@ -113,8 +113,7 @@ class Session:
         self.desktop.xdotool("windowfocus", "--sync", self.window)
 
     def new_windows(self, before):
-        return [w for w in self.desktop.xdotool("search", "--onlyvisible", "--name", "", check=False)
-                if w not in before]
+        return [w for w in self.desktop.visible_windows() if w not in before]
 
     def open_dialog(self, key, title):
         """Alt+F, then the item's access key; returns the dialog once it has the focus."""
@@ -133,7 +132,7 @@ class Session:
         """Types path into the dialog and presses Enter. With answer_prompt, the dialog must
         first ask a question (replace an existing file?), answered with Enter: yes."""
         self.open_dialog(key, title)
-        before = self.desktop.xdotool("search", "--onlyvisible", "--name", "", check=False)
+        before = self.desktop.visible_windows()
         self.desktop.xdotool("type", "--delay", "2", windows_path(path))
         self.desktop.xdotool("key", "Return")
         if answer_prompt:
@@ -159,15 +158,13 @@ class Session:
         """A name the dialog itself refuses: its message is acknowledged, then the dialog is
         cancelled."""
         dialog = self.open_dialog(key, title)
-        before = self.desktop.xdotool("search", "--onlyvisible", "--name", "", check=False)
+        before = self.desktop.visible_windows()
         self.desktop.xdotool("type", "--delay", "2", windows_path(path))
         self.desktop.xdotool("key", "Return")
         message = wait_until("the dialog's message", lambda: self.new_windows(before))[0]
         self.desktop.xdotool("windowfocus", "--sync", message)
         self.desktop.xdotool("key", "Return")
-        wait_until("the message to close",
-                   lambda: message not in self.desktop.xdotool("search", "--onlyvisible",
-                                                               "--name", "", check=False))
+        wait_until("the message to close", lambda: message not in self.desktop.visible_windows())
         self.desktop.xdotool("windowfocus", "--sync", dialog)
         self.desktop.xdotool("key", "Escape")
         self.wait_closed(title)
@@ -265,9 +262,8 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         print("Bitfile -> Bitfile")
         saved_bit = os.path.join(workdir, "copy.bit")
         session.choose("s", "Save As", saved_bit)
-        wait_until("copy.bit", lambda: os.path.exists(saved_bit))
-        if read(saved_bit) != read(original):
-            raise Failure("the saved Bitfile differs from the one opened")
+        wait_for_contents(saved_bit, read(original),
+                          "the saved Bitfile differs from the one opened")
 
         print("CON.bit")
         # A device name: the dialog takes it, asking first on Save As since it "exists", and
@@ -317,9 +313,8 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         wait_for_canvas(desktop, origin, black, background)
         converted = os.path.join(workdir, "converted.bit")
         session.choose("s", "Save As", converted)
-        wait_until("converted.bit", lambda: os.path.exists(converted))
-        if read(converted) != read(original):
-            raise Failure("the Bitfile converted from the BMP differs from the original")
+        wait_for_contents(converted, read(original),
+                          "the Bitfile converted from the BMP differs from the original")
 
         status = session.close()
         if status != 0:

@@ -75,8 +75,10 @@ class Desktop:
     def xdotool(self, *args, check=True):
         return self.run("xdotool", *args, check=check).stdout.split()
 
-    def visible_windows(self, name):
-        return self.xdotool("search", "--onlyvisible", "--name", f"^{re.escape(name)}$", check=False)
+    def visible_windows(self, name=None):
+        """The viewable windows named name exactly, or all viewable windows."""
+        pattern = "" if name is None else f"^{re.escape(name)}$"
+        return self.xdotool("search", "--onlyvisible", "--name", pattern, check=False)
 
     def wait_for_window(self, name, seconds=WAIT_SECONDS):
         return wait_until(f"window {name!r}", lambda: self.visible_windows(name), seconds)[0]
@@ -187,6 +189,21 @@ def check_bmp(path, black, background):
 def read(path):
     with open(path, "rb") as file:
         return file.read()
+
+
+def wait_for_contents(path, contents, what):
+    """Waits until the file at path holds exactly contents. A Bitfile is written in place, so
+    the file can be seen before all of its bytes are."""
+    def holds():
+        try:
+            return read(path) == contents
+        except FileNotFoundError:
+            return False
+
+    try:
+        wait_until(os.path.basename(path), holds)
+    except Failure:
+        raise Failure(what) from None
 
 
 def print_log_tail(path, stream):
