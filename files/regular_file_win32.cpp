@@ -200,6 +200,7 @@ fs::path FinalPath(HANDLE handle, const fs::path& path) {
 struct Target {
   fs::path path;  // empty when there is no file yet
   DWORD attributes = 0;
+  DWORD links = 0;
 };
 
 Target WritableTarget(const fs::path& target) {
@@ -220,7 +221,8 @@ Target WritableTarget(const fs::path& target) {
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(target));
   }
-  Target found{FinalPath(handle.get(), target), information.dwFileAttributes};
+  Target found{FinalPath(handle.get(), target), information.dwFileAttributes,
+               information.nNumberOfLinks};
   handle.Close();
   return found;
 }
@@ -241,6 +243,29 @@ void ReplaceExisting(const fs::path& target, const std::wstring& replacement) {
     ::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
   }
   ThrowError(error, "replace " + Text(target));
+}
+
+// Writes bytes over the file at path where it is, for a file that a new one cannot stand in
+// for: one with other names (hard links), which a replacement would leave holding the old
+// bytes. Room is reserved first, so that a full disk changes nothing.
+void WriteInPlace(const fs::path& path, std::span<const std::uint8_t> bytes) {
+  ScopedHandle handle(
+      reinterpret_cast<HANDLE>(OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING)));
+  FILE_ALLOCATION_INFO room{};
+  room.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes.size());
+  if (!::SetFileInformationByHandle(handle.get(), FileAllocationInfo, &room, sizeof room)) {
+    const DWORD error = ::GetLastError();
+    // A file system that cannot reserve room still writes; a full one stops here.
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) ThrowError(error, "reserve");
+  }
+  WriteAll(handle.get(), bytes, 0);
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes.size());
+  if (!::SetFileInformationByHandle(handle.get(), FileEndOfFileInfo, &end, sizeof end)) {
+    ThrowLastError("set length");
+  }
+  if (!::FlushFileBuffers(handle.get())) ThrowLastError("flush");
+  handle.Close();
 }
 
 }  // namespace
@@ -313,6 +338,10 @@ void RegularFile::Close() {
 
 void ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes) {
   const Target found = WritableTarget(target);
+  if (found.links > 1) {
+    WriteInPlace(found.path, bytes);
+    return;
+  }
   const fs::path& existing = found.path;
   const fs::path& place = existing.empty() ? target : existing;
   TemporaryFile temporary(place);

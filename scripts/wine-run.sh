@@ -9,8 +9,8 @@
 # its build/windows/wineprefix, as making a prefix takes Wine a while); runs that start at
 # once wait for the one that makes it. Without --prefix, a fresh prefix is made in $TMPDIR
 # and removed afterwards. Wine's debug output and its crash dialog are off, so a crashing
-# test fails instead of waiting for a click; no display is needed for console programs.
-# The program's exit status is returned.
+# test fails instead of waiting for a click; no display is needed for console programs. The
+# prefix reports Windows 10. The program's exit status is returned.
 set -euo pipefail
 
 usage() { sed -n '4,13s/^# \{0,1\}//p' "$0"; }
@@ -71,6 +71,7 @@ fi
 
 top="$(mktemp -d "${TMPDIR:-/tmp}/dotloom-wine-XXXXXX")"
 export WINEPREFIX="$top/prefix"
+# shellcheck disable=SC2317  # called by the trap
 cleanup() {
   wineserver --kill >/dev/null 2>&1 || true
   rm -rf "$top"

@@ -233,7 +233,8 @@ void Check(HRESULT result, const char* what) {
 }
 
 // The Windows Imaging Component's BMP decoder, and that one only, on a plain BMP in memory.
-Picture DecodePlain(const ByteVector& plain, int width, int rows, int clip_width, int clip_height) {
+Picture DecodeWithWic(const ByteVector& plain, int width, int rows, int clip_width,
+                      int clip_height) {
   const ComScope com;
   ComPtr<IWICImagingFactory> factory;
   Check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
@@ -287,11 +288,11 @@ bool IsRle(const bmp::Layout& layout) {
 
 // part is the prefix of a file whose header passed bmp::CheckHeader: all that is decoded.
 // It is checked whole here, on exactly the bytes that are decoded.
-Picture Decode(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
+Picture DecodeBmp(std::span<const std::uint8_t> part, int clip_width, int clip_height) {
   const bmp::Layout layout = bmp::Check(part);
   const int width = std::clamp(clip_width, 1, layout.width);
   const int rows = std::clamp(clip_height, 1, layout.height);
-  return DecodePlain(Canonical(layout, part, width, rows), width, rows, clip_width, clip_height);
+  return DecodeWithWic(Canonical(layout, part, width, rows), width, rows, clip_width, clip_height);
 }
 
 }  // namespace
@@ -324,13 +325,13 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
   if (rows < layout.height) {
     bmp::SetStoredHeight(std::span(part).first(static_cast<std::size_t>(prefix)), layout, rows);
   }
-  return Decode(part, clip_width, clip_height);
+  return DecodeBmp(part, clip_width, clip_height);
 }
 
 Picture LoadPictureFromBytes(std::span<const std::uint8_t> bytes, int clip_width, int clip_height) {
   const bmp::Layout layout = bmp::CheckHeader(bytes, bytes.size());
-  return Decode(bytes.first(static_cast<std::size_t>(layout.bytes_needed)), clip_width,
-                clip_height);
+  return DecodeBmp(bytes.first(static_cast<std::size_t>(layout.bytes_needed)), clip_width,
+                   clip_height);
 }
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {

@@ -119,8 +119,8 @@ TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
   }
 }
 
-// Attributes that a replaced file keeps: the new contents take the old file's place.
-TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsItsAttributes) {
+// What a replaced file keeps: its attributes, and every name it has.
+TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsWhatItWas) {
   for (const DWORD attribute : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_ARCHIVE}}) {
     SCOPED_TRACE(attribute);
     TempDir dir;
@@ -136,6 +136,17 @@ TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsItsAttributes) {
   ReplaceFileContents(dir / "new.bmp", ByteVector{4, 5});
   EXPECT_EQ(ReadFile(dir / "new.bmp"), (ByteVector{4, 5}));
   EXPECT_EQ(EntriesIn(dir.path()), 1);
+  // A file with a second name (a hard link) is written where it is, so both names show the
+  // new bytes, shorter or longer than the old.
+  WriteFile(dir / "linked.bmp", ByteVector(100, 7));
+  ASSERT_TRUE(
+      ::CreateHardLinkW((dir / "other.bmp").c_str(), (dir / "linked.bmp").c_str(), nullptr));
+  for (const ByteVector& bytes : {ByteVector{1, 2, 3}, ByteVector(1000, 9)}) {
+    ReplaceFileContents(dir / "linked.bmp", bytes);
+    EXPECT_EQ(ReadFile(dir / "linked.bmp"), bytes);
+    EXPECT_EQ(ReadFile(dir / "other.bmp"), bytes);
+    EXPECT_EQ(EntriesIn(dir.path()), 3);
+  }
 }
 
 }  // namespace
