@@ -56,27 +56,24 @@ win32::UniqueMenu MakeMenuBar(HMENU& file_menu) {
 frmDotloom::frmDotloom(HINSTANCE instance) {
   RegisterClassOnce(instance, &frmDotloom::WindowProc);
   win32::UniqueMenu bar = MakeMenuBar(mnu_file_);
-  hwnd_ = CreateWindowExW(kExStyle, kClassName, L"Dotloom", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                          CW_USEDEFAULT, CW_USEDEFAULT, nullptr, bar.get(), instance, this);
-  if (hwnd_ == nullptr) throw std::runtime_error("cannot create the main window");
+  // window_ takes the handle as the window is made (WM_NCCREATE), so that a failure from here
+  // on destroys it.
+  if (CreateWindowExW(kExStyle, kClassName, L"Dotloom", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, bar.get(), instance,
+                      this) == nullptr) {
+    throw std::runtime_error("cannot create the main window");
+  }
   bar.release();  // the window owns it now
 
-  picture1_.emplace(hwnd_, kPicture1Id);
-  common_dialog1_.SetOwner(hwnd_);
+  picture1_.emplace(hwnd(), kPicture1Id);
+  common_dialog1_.SetOwner(hwnd());
   common_dialog1_.SetFilter(kFilter);
-  FitTo(GetDpiForWindow(hwnd_), nullptr);
-}
-
-frmDotloom::~frmDotloom() {
-  if (hwnd_ != nullptr) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-  }
+  FitTo(GetDpiForWindow(hwnd()), nullptr);
 }
 
 void frmDotloom::Show(int show_command) const {
-  ShowWindow(hwnd_, show_command);
-  UpdateWindow(hwnd_);
+  ShowWindow(hwnd(), show_command);
+  UpdateWindow(hwnd());
 }
 
 void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
@@ -97,17 +94,17 @@ void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
   } else {
     flags |= SWP_NOMOVE;
   }
-  SetWindowPos(hwnd_, nullptr, at.x, at.y, frame.cx, frame.cy, flags);
+  SetWindowPos(hwnd(), nullptr, at.x, at.y, frame.cx, frame.cy, flags);
 
   // A menu bar that wraps onto a second line in so narrow a window takes its height from the
   // client area: the frame grows by whatever the client area still lacks.
   RECT got{};
-  GetClientRect(hwnd_, &got);
+  GetClientRect(hwnd(), &got);
   if (got.right != client.cx || got.bottom != client.cy) {
     frame.cx += client.cx - got.right;
     frame.cy += client.cy - got.bottom;
     frame_ = frame;
-    SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy, flags | SWP_NOMOVE);
+    SetWindowPos(hwnd(), nullptr, 0, 0, frame.cx, frame.cy, flags | SWP_NOMOVE);
   }
 }
 
@@ -157,8 +154,8 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       return 0;
     case WM_NCDESTROY:
       // The handle may be given to another window from now on.
-      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-      hwnd_ = nullptr;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      static_cast<void>(window_.release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     default:
       break;
@@ -169,7 +166,7 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 LRESULT CALLBACK frmDotloom::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* self = static_cast<frmDotloom*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-    self->hwnd_ = hwnd;
+    self->window_.reset(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<frmDotloom*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));

@@ -9,6 +9,7 @@
 
 #include "platform/win32/common_dialog.h"
 #include "platform/win32/picture_box.h"
+#include "platform/win32/win32_handles.h"
 
 namespace dotloom {
 
@@ -25,11 +26,11 @@ class frmDotloom {  // NOLINT(readability-identifier-naming): designer name
   explicit frmDotloom(HINSTANCE instance);
   frmDotloom(const frmDotloom&) = delete;
   frmDotloom& operator=(const frmDotloom&) = delete;
-  ~frmDotloom();
+  ~frmDotloom() = default;
 
   void Show(int show_command) const;
 
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const { return window_.get(); }
   PictureBox& Picture1() { return *picture1_; }
   CommonDialog& CommonDialog1() { return common_dialog1_; }
   HMENU mnuFile() const { return mnu_file_; }
@@ -45,7 +46,8 @@ class frmDotloom {  // NOLINT(readability-identifier-naming): designer name
   void mnuFileOpen_Click();
   void mnuSaveAs_Click();
 
-  HWND hwnd_ = nullptr;
+  // Empty once the window is destroyed, by the user closing it or otherwise.
+  win32::UniqueWindow window_;
   std::optional<PictureBox> picture1_;
   CommonDialog common_dialog1_;
   HMENU mnu_file_ = nullptr;

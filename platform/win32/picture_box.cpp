@@ -43,18 +43,9 @@ PictureBox::PictureBox(HWND parent, int id)
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   RegisterClassOnce(instance, &PictureBox::WindowProc);
   // The control id travels in the menu-handle parameter for child windows.
-  hwnd_ = CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
-  if (hwnd_ == nullptr) throw std::runtime_error("cannot create the picture control");
-}
-
-PictureBox::~PictureBox() {
-  // Normally gone with its parent already; otherwise the window procedure must never reach
-  // a destroyed object.
-  if (hwnd_ != nullptr) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-  }
+  window_.reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this));
+  if (!window_) throw std::runtime_error("cannot create the picture control");
 }
 
 SIZE PictureBox::Place(int scale, UINT dpi) {
@@ -67,19 +58,19 @@ SIZE PictureBox::Place(int scale, UINT dpi) {
   }
   const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
   // The frame is computed afresh, as its width follows the scale.
-  SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy,
+  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy,
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
   return size;
 }
 
 // Scaled up, the client edge keeps its look: each of its two lines becomes scale pixels
 // wide, so the whole control grows by the same whole factor as the canvas inside it.
 void PictureBox::PaintEdge() const {
-  const win32::WindowDc dc(hwnd_);
+  const win32::WindowDc dc(hwnd());
   if (dc.get() == nullptr) return;
   RECT window{};
-  GetWindowRect(hwnd_, &window);
+  GetWindowRect(hwnd(), &window);
   RECT line{0, 0, window.right - window.left, window.bottom - window.top};
   for (const UINT edge : {UINT{BDR_SUNKENOUTER}, UINT{BDR_SUNKENINNER}}) {
     for (int i = 0; i < scale_; ++i) {
@@ -90,8 +81,8 @@ void PictureBox::PaintEdge() const {
 }
 
 void PictureBox::Refresh() const {
-  InvalidateRect(hwnd_, nullptr, FALSE);
-  UpdateWindow(hwnd_);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  UpdateWindow(hwnd());
 }
 
 void PictureBox::Paint(HDC dc) const {
@@ -115,7 +106,7 @@ void PictureBox::Paint(HDC dc) const {
   // Should the edge ever be drawn thinner than planned, what lies beyond the canvas shows its
   // background rather than whatever was there before.
   RECT client{};
-  GetClientRect(hwnd_, &client);
+  GetClientRect(hwnd(), &client);
   const int right = image.width() * scale_;
   const int bottom = image.height() * scale_;
   if (client.right > right || client.bottom > bottom) {
@@ -136,7 +127,7 @@ LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
   switch (message) {
     case WM_NCDESTROY:
       // Gone with its parent: the handle may be given to another window from now on.
-      if (self != nullptr) self->hwnd_ = nullptr;
+      if (self != nullptr) static_cast<void>(self->window_.release());
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCCALCSIZE:

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "image/canvas.h"
+#include "platform/win32/win32_handles.h"
 
 namespace dotloom {
 
@@ -19,9 +20,9 @@ class PictureBox {
   PictureBox(HWND parent, int id);
   PictureBox(const PictureBox&) = delete;
   PictureBox& operator=(const PictureBox&) = delete;
-  ~PictureBox();
+  ~PictureBox() = default;
 
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const { return window_.get(); }
   Canvas& canvas() { return canvas_; }
   const Canvas& canvas() const { return canvas_; }
   int scale() const { return scale_; }
@@ -37,7 +38,8 @@ class PictureBox {
   void Paint(HDC dc) const;
   void PaintEdge() const;
 
-  HWND hwnd_ = nullptr;
+  // Normally destroyed with its parent, which leaves this empty.
+  win32::UniqueWindow window_;
   Canvas canvas_;
   int scale_ = 1;
 };

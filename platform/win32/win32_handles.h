@@ -17,6 +17,16 @@ struct GdiObjectDeleter {
 template <typename Handle>
 using UniqueGdiObject = std::unique_ptr<std::remove_pointer_t<Handle>, GdiObjectDeleter>;
 
+// A window the program made; the window procedure is cut off from its object before the
+// window goes, so that no message reaches a half-destroyed object.
+struct WindowDeleter {
+  void operator()(HWND window) const {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+  }
+};
+using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
+
 struct MenuDeleter {
   void operator()(HMENU menu) const { DestroyMenu(menu); }
 };
