@@ -72,6 +72,8 @@ def make_prefix(desktop, workdir):
     with open(registry, "w", encoding="ascii") as file:
         file.write(REGISTRY.format(dpi=96 * desktop.scale))
     desktop.run("wine", "regedit", "/S", windows_path(registry), timeout=PREFIX_SECONDS)
+    # The set-up's server ends first, so that the program never meets one on its way out.
+    desktop.run("wineserver", "--wait", timeout=PREFIX_SECONDS)
     # The caption buttons are drawn with Marlett, which this Wine does not find by itself.
     marlett = os.path.join(WINE_FONTS, "marlett.ttf")
     if os.path.exists(marlett):
@@ -99,11 +101,19 @@ class Session:
         self.desktop = desktop
         self.process = subprocess.Popen(["wine", program], env=desktop.env, stdout=log, stderr=log)
         try:
-            self.window = desktop.wait_for_window("Dotloom", seconds=WAIT_SECONDS * 3)
+            # The first program in a new prefix waits for Wine's own services to come up.
+            self.window = wait_until("the Dotloom window", self.shown, seconds=WAIT_SECONDS * 6)
             self.focus()
         except BaseException:
             self.kill()
             raise
+
+    def shown(self):
+        if self.process.poll() is not None:
+            raise Failure(f"dotloom.exe ended with status {self.process.returncode} before "
+                          "its window showed")
+        windows = self.desktop.visible_windows("Dotloom")
+        return windows[0] if windows else None
 
     def kill(self):
         self.process.kill()
@@ -128,25 +138,19 @@ class Session:
         wait_until(f"the {title!r} dialog to close",
                    lambda: not self.desktop.visible_windows(title), seconds)
 
-    def choose(self, key, title, path, answer_prompt=False):
-        """Types path into the dialog and presses Enter. With answer_prompt, the dialog must
-        first ask a question (replace an existing file?), answered with Enter: yes."""
+    def choose(self, key, title, path):
+        """Types path into the dialog and presses Enter until the dialog is gone: a Return
+        taken by the name box's completion list only closes that list, and one that meets the
+        dialog's question (replace an existing file?) answers it with its default, yes."""
         self.open_dialog(key, title)
-        before = self.desktop.visible_windows()
         self.desktop.xdotool("type", "--delay", "2", windows_path(path))
-        self.desktop.xdotool("key", "Return")
-        if answer_prompt:
-            prompt = wait_until("the dialog's question", lambda: self.new_windows(before))[0]
-            self.desktop.xdotool("windowfocus", "--sync", prompt)
-            self.desktop.xdotool("key", "Return")
-        # A Return taken by the name box's completion list only closes that list: press it
-        # again, as a person would, until the dialog is gone.
         for _ in range(5):
+            self.desktop.xdotool("key", "Return")
             try:
                 self.wait_closed(title, seconds=1.5)
                 return
             except Failure:
-                self.desktop.xdotool("key", "Return")
+                pass
         raise Failure(f"the {title!r} dialog did not take {path}")
 
     def cancel(self, key, title):
@@ -241,8 +245,10 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         with open(original, "wb") as file:
             file.write(bitfile_art.encode(black))
 
+        started = time.monotonic()
         with open(log_path, "wb") as log:
             session = Session(desktop, program, log)
+        print(f"window up {time.monotonic() - started:.1f} s after launch")
         geometry = probe(desktop, probe_exe)
         check_geometry(geometry, scale)
         check_resources(geometry, version)
@@ -270,7 +276,7 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         # the program ends the command silently, writing nothing and never blocking. Open
         # clears the drawing, as it does for any chosen name.
         device = os.path.join(workdir, "CON.bit")
-        session.choose("s", "Save As", device, answer_prompt=True)
+        session.choose("s", "Save As", device)
         session.choose("o", "Open", device)
         wait_for_canvas(desktop, origin, set(), background)
         if os.path.exists(device):
