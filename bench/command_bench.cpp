@@ -27,7 +27,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/frm_dotloom.h"
+#include "app/qt/frm_dotloom.h"
 #include "bench/bench_support.h"
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"

@@ -19,7 +19,7 @@ runs=${2:-15}
 settle_ms=500
 
 probe=$build/bench/dotloom_startup_probe
-dotloom=$build/app/dotloom
+dotloom=$build/app/qt/dotloom
 floor=$build/bench/dotloom_floor_window
 for program in "$probe" "$dotloom" "$floor"; do
   [[ -x $program ]] || { echo "missing $program: cmake --preset bench && cmake --build --preset bench" >&2; exit 1; }

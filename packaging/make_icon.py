@@ -2,11 +2,11 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Draws Dotloom's icon from the 16 x 16 dot pattern below: a pale tile with a framed "D" and
-a strip of weave. Writes dotloom.svg and dotloom-<size>.png: up to 64 pixels by whole-pixel
-scaling, so the dots stay sharp; at 128 and 256 pixels the shapes of the SVG (rounded tile,
-rounded dots with a gap between them), smoothed by 4 x 4 samples a pixel, as a desktop would
-draw the scalable icon. Run it again after changing the pattern; its output is kept in the
-repository so that building needs no Python."""
+a strip of weave. Writes dotloom.svg, dotloom-<size>.png and dotloom.ico for the Windows
+build: up to 64 pixels by whole-pixel scaling, so the dots stay sharp; at 128 and 256 pixels
+the shapes of the SVG (rounded tile, rounded dots with a gap between them), smoothed by 4 x 4
+samples a pixel, as a desktop would draw the scalable icon. Run it again after changing the
+pattern; its output is kept in the repository so that building needs no Python."""
 
 import os
 import struct
@@ -38,6 +38,12 @@ SMOOTH_SIZES = (128, 256)
 TILE = (1.0, 1.0, 14.0, 14.0, 1.5)
 DOT_INSET, DOT_SIDE, DOT_RADIUS = 0.05, 0.9, 0.2
 SAMPLES = 4
+# The sizes Windows asks for most; 256 is kept as PNG, as the system expects at that size.
+ICO_SIZES = (16, 32, 48, 64, 256)
+
+
+def rgba(mark):
+    return (*COLOURS[mark], 255) if mark in COLOURS else (0, 0, 0, 0)
 
 
 def sharp_rows(size):
@@ -46,8 +52,7 @@ def sharp_rows(size):
     for line in PATTERN:
         row = bytearray()
         for mark in line:
-            pixel = (*COLOURS[mark], 255) if mark in COLOURS else (0, 0, 0, 0)
-            row += bytes(pixel) * scale
+            row += bytes(rgba(mark)) * scale
         rows += [bytes(row)] * scale
     return rows
 
@@ -107,6 +112,39 @@ def png(size):
             chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
 
 
+def ico_bitmap(size):
+    """An icon image in the classic form: a 32-bit bottom-up DIB of twice the height (colour
+    and mask), then the 1-bit mask with a set bit for every transparent pixel."""
+    scale = size // len(PATTERN)
+    colour, mask = bytearray(), bytearray()
+    mask_stride = (size + 31) // 32 * 4
+    for line in reversed(PATTERN):
+        colour_row = bytearray()
+        mask_row = bytearray(mask_stride)
+        for x, mark in enumerate(line):
+            red, green, blue, alpha = rgba(mark)
+            colour_row += bytes((blue, green, red, alpha)) * scale
+            if alpha == 0:
+                for column in range(x * scale, (x + 1) * scale):
+                    mask_row[column // 8] |= 0x80 >> (column % 8)
+        colour += bytes(colour_row) * scale
+        mask += bytes(mask_row) * scale
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(colour) + len(mask),
+                         0, 0, 0, 0)
+    return header + bytes(colour) + bytes(mask)
+
+
+def ico():
+    images = [png(size) if size >= 256 else ico_bitmap(size) for size in ICO_SIZES]
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for size, image in zip(ICO_SIZES, images):
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image),
+                                 offset)
+        offset += len(image)
+    return directory + b"".join(images)
+
+
 def svg():
     # The tile is one rounded rectangle; each ink or weave pixel is a slightly rounded dot.
     parts = ['<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16" viewBox="0 0 16 16">',
@@ -128,6 +166,8 @@ def main():
     for size in SHARP_SIZES + SMOOTH_SIZES:
         with open(os.path.join(out, f"dotloom-{size}.png"), "wb") as file:
             file.write(png(size))
+    with open(os.path.join(out, "dotloom.ico"), "wb") as file:
+        file.write(ico())
 
 
 if __name__ == "__main__":

@@ -17,4 +17,4 @@ if [[ -z ${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-} ]]; then
   echo "  xvfb-run -a scripts/run.sh" >&2
   exit 1
 fi
-exec build/release/app/dotloom "$@"
+exec build/release/app/qt/dotloom "$@"

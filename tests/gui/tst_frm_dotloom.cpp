@@ -22,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/frm_dotloom.h"
+#include "app/qt/frm_dotloom.h"
 #include "image/bitfile_codec.h"
 #include "image/colour.h"
 #include "platform/qt/path_conversion.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#include "app/frm_dotloom.h"
+#include "app/qt/frm_dotloom.h"
 
 #include <QAction>
 #include <QLayout>

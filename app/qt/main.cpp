@@ -7,7 +7,7 @@
 #include <QString>
 #include <QTranslator>
 
-#include "app/frm_dotloom.h"
+#include "app/qt/frm_dotloom.h"
 
 int main(int argc, char* argv[]) {
   const QApplication application(argc, argv);

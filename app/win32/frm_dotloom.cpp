@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "app/win32/frm_dotloom.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "app/win32/resources.h"
+#include "commands/file_commands.h"
+#include "platform/win32/win32_handles.h"
+
+namespace dotloom {
+namespace {
+
+constexpr wchar_t kClassName[] = L"frmDotloom";
+// A fixed frame: nothing in the window follows a change of size, so none is offered.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kExStyle = 0;
+
+void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(instance, kClassName, &existing) != FALSE) return;
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = instance;
+  window_class.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
+                                                     IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  window_class.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
+                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                       GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
+  // The form's own background, shown in the column beside the picture control.
+  window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  window_class.lpszClassName = kClassName;
+  if (RegisterClassExW(&window_class) == 0) throw std::runtime_error("RegisterClassExW failed");
+}
+
+// "&File" with "&Open" and "&Save As...": no shortcut keys, separators or other items.
+win32::UniqueMenu MakeMenuBar(HMENU& file_menu) {
+  win32::UniqueMenu bar(CreateMenu());
+  win32::UniqueMenu file(CreatePopupMenu());
+  if (!bar || !file ||
+      AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuFileOpenId, L"&Open") == FALSE ||
+      AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuSaveAsId, L"&Save As...") == FALSE ||
+      AppendMenuW(bar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(file.get()), L"&File") == FALSE) {
+    throw std::runtime_error("cannot make the menu");
+  }
+  file_menu = file.release();  // the bar owns it now
+  return bar;
+}
+
+}  // namespace
+
+frmDotloom::frmDotloom(HINSTANCE instance) {
+  RegisterClassOnce(instance, &frmDotloom::WindowProc);
+  win32::UniqueMenu bar = MakeMenuBar(mnu_file_);
+  // window_ takes the handle as the window is made (WM_NCCREATE), so that a failure from here
+  // on destroys it.
+  if (CreateWindowExW(kExStyle, kClassName, L"Dotloom", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, bar.get(), instance,
+                      this) == nullptr) {
+    throw std::runtime_error("cannot create the main window");
+  }
+  bar.release();  // the window owns it now
+
+  picture1_.emplace(hwnd(), kPicture1Id);
+  common_dialog1_.SetOwner(hwnd());
+  common_dialog1_.SetFilter(kFilter);
+  FitTo(GetDpiForWindow(hwnd()), nullptr);
+}
+
+void frmDotloom::Show(int show_command) const {
+  ShowWindow(hwnd(), show_command);
+  UpdateWindow(hwnd());
+}
+
+void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
+  // The largest whole factor, so that a canvas pixel stays a square block of screen pixels.
+  const int scale = std::max(1, static_cast<int>(dpi) / USER_DEFAULT_SCREEN_DPI);
+  const SIZE picture = picture1_->Place(scale, dpi);
+  // One canvas column wider than the picture control: the form's own background shows there.
+  const SIZE client{picture.cx + scale, picture.cy};
+
+  RECT outer{0, 0, client.cx, client.cy};
+  AdjustWindowRectExForDpi(&outer, kStyle, TRUE, kExStyle, dpi);
+  SIZE frame{outer.right - outer.left, outer.bottom - outer.top};
+  frame_ = frame;
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  POINT at{};
+  if (suggested != nullptr) {
+    at = {suggested->left, suggested->top};
+  } else {
+    flags |= SWP_NOMOVE;
+  }
+  SetWindowPos(hwnd(), nullptr, at.x, at.y, frame.cx, frame.cy, flags);
+
+  // A menu bar that wraps onto a second line in so narrow a window takes its height from the
+  // client area: the frame grows by whatever the client area still lacks.
+  RECT got{};
+  GetClientRect(hwnd(), &got);
+  if (got.right != client.cx || got.bottom != client.cy) {
+    frame.cx += client.cx - got.right;
+    frame.cy += client.cy - got.bottom;
+    frame_ = frame;
+    SetWindowPos(hwnd(), nullptr, 0, 0, frame.cx, frame.cy, flags | SWP_NOMOVE);
+  }
+}
+
+// The canvas is repainted after every command, also one that failed midway: a failed Open
+// may already have cleared it or drawn part of a Bitfile.
+
+void frmDotloom::mnuFileOpen_Click() {
+  RunOpenCommand(picture1_->canvas(), common_dialog1_);
+  picture1_->Refresh();
+}
+
+void frmDotloom::mnuSaveAs_Click() {
+  RunSaveAsCommand(picture1_->canvas(), common_dialog1_);
+  picture1_->Refresh();
+}
+
+LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wparam) == 0 && picture1_) {  // from a menu
+        if (LOWORD(wparam) == kMnuFileOpenId) {
+          mnuFileOpen_Click();
+          return 0;
+        }
+        if (LOWORD(wparam) == kMnuSaveAsId) {
+          mnuSaveAs_Click();
+          return 0;
+        }
+      }
+      break;
+    case WM_GETMINMAXINFO:
+      // The system's least size for a window with a caption is wider than this one; left
+      // alone, it would widen the client area beyond the canvas's column.
+      if (frame_.cx > 0) {
+        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {frame_.cx, frame_.cy};
+        return 0;
+      }
+      break;
+    case WM_DPICHANGED:
+      if (picture1_) {
+        FitTo(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+        return 0;
+      }
+      break;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      // The handle may be given to another window from now on.
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      static_cast<void>(window_.release());
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK frmDotloom::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<frmDotloom*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    self->window_.reset(hwnd);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<frmDotloom*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
+  // No exception may cross into the system's code; the commands already catch their own.
+  try {
+    return self->Handle(hwnd, message, wparam, lparam);
+  } catch (...) {
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+}
+
+}  // namespace dotloom

@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/win32/picture_box.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/win32/win32_handles.h"
+
+namespace dotloom {
+namespace {
+
+constexpr wchar_t kClassName[] = L"DotloomPictureBox";
+constexpr DWORD kStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kExStyle = WS_EX_CLIENTEDGE;
+
+void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(instance, kClassName, &existing) != FALSE) return;
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
+  window_class.lpszClassName = kClassName;
+  // No background brush: every paint covers the whole interior.
+  if (RegisterClassExW(&window_class) == 0) throw std::runtime_error("RegisterClassExW failed");
+}
+
+// 0x00BBGGRR as a 32-bit DIB pixel, 0x00RRGGBB.
+std::uint32_t ToDibPixel(Colour colour) {
+  return std::uint32_t{Blue(colour)} | (std::uint32_t{Green(colour)} << 8U) |
+         (std::uint32_t{Red(colour)} << 16U);
+}
+
+}  // namespace
+
+// The system colour is a COLORREF, which has the canvas's own layout.
+PictureBox::PictureBox(HWND parent, int id)
+    : canvas_(static_cast<Colour>(GetSysColor(COLOR_HIGHLIGHTTEXT))) {
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
+  RegisterClassOnce(instance, &PictureBox::WindowProc);
+  // The control id travels in the menu-handle parameter for child windows.
+  window_.reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this));
+  if (!window_) throw std::runtime_error("cannot create the picture control");
+}
+
+SIZE PictureBox::Place(int scale, UINT dpi) {
+  scale_ = scale;
+  RECT outer{0, 0, Canvas::kWidth * scale, Canvas::kHeight * scale};
+  if (scale == 1) {
+    AdjustWindowRectExForDpi(&outer, kStyle, FALSE, kExStyle, dpi);
+  } else {
+    InflateRect(&outer, kBorder * scale, kBorder * scale);
+  }
+  const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
+  // The frame is computed afresh, as its width follows the scale.
+  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  return size;
+}
+
+// Scaled up, the client edge keeps its look: each of its two lines becomes scale pixels
+// wide, so the whole control grows by the same whole factor as the canvas inside it.
+void PictureBox::PaintEdge() const {
+  const win32::WindowDc dc(hwnd());
+  if (dc.get() == nullptr) return;
+  RECT window{};
+  GetWindowRect(hwnd(), &window);
+  RECT line{0, 0, window.right - window.left, window.bottom - window.top};
+  for (const UINT edge : {UINT{BDR_SUNKENOUTER}, UINT{BDR_SUNKENINNER}}) {
+    for (int i = 0; i < scale_; ++i) {
+      DrawEdge(dc.get(), &line, edge, BF_RECT);
+      InflateRect(&line, -1, -1);
+    }
+  }
+}
+
+void PictureBox::Refresh() const {
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  UpdateWindow(hwnd());
+}
+
+void PictureBox::Paint(HDC dc) const {
+  const Picture image = canvas_.Image();
+  std::vector<std::uint32_t> pixels;
+  pixels.reserve(image.pixels().size());
+  for (const Colour colour : image.pixels()) pixels.push_back(ToDibPixel(colour));
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = image.width();
+  info.bmiHeader.biHeight = -image.height();  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  // Whole-pixel copies only: each canvas pixel becomes a scale x scale block.
+  SetStretchBltMode(dc, COLORONCOLOR);
+  StretchDIBits(dc, 0, 0, image.width() * scale_, image.height() * scale_, 0, 0, image.width(),
+                image.height(), pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+
+  // Should the edge ever be drawn thinner than planned, what lies beyond the canvas shows its
+  // background rather than whatever was there before.
+  RECT client{};
+  GetClientRect(hwnd(), &client);
+  const int right = image.width() * scale_;
+  const int bottom = image.height() * scale_;
+  if (client.right > right || client.bottom > bottom) {
+    const win32::UniqueGdiObject<HBRUSH> brush(CreateSolidBrush(canvas_.BackColor()));
+    const RECT beside{right, 0, client.right, client.bottom};
+    const RECT below{0, bottom, right, client.bottom};
+    FillRect(dc, &beside, brush.get());
+    FillRect(dc, &below, brush.get());
+  }
+}
+
+LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<PictureBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  switch (message) {
+    case WM_NCDESTROY:
+      // Gone with its parent: the handle may be given to another window from now on.
+      if (self != nullptr) static_cast<void>(self->window_.release());
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    case WM_NCCALCSIZE:
+      // At scale 1 the system's own client edge is exactly the two pixels wanted.
+      if (self != nullptr && self->scale_ > 1) {
+        auto* rect = reinterpret_cast<RECT*>(lparam);  // rgrc[0] when wparam is TRUE
+        InflateRect(rect, -kBorder * self->scale_, -kBorder * self->scale_);
+        return 0;
+      }
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    case WM_NCPAINT:
+      if (self != nullptr && self->scale_ > 1) {
+        self->PaintEdge();
+        return 0;
+      }
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+    case WM_ERASEBKGND:
+      return 1;  // the paint covers it all
+    case WM_PAINT: {
+      PAINTSTRUCT paint{};
+      const HDC dc = BeginPaint(hwnd, &paint);
+      if (self != nullptr && dc != nullptr) self->Paint(dc);
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+}
+
+}  // namespace dotloom

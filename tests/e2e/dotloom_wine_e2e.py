@@ -1,0 +1,365 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
+"""The Windows build end to end, as a person uses it: the real dotloom.exe under Wine in its
+own Xvfb and its own Wine prefix, driven with xdotool through the menu's access keys and
+Wine's real file dialogs.
+
+    dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale N] [--version X.Y.Z]
+                        [--screenshot OUT.png]
+
+PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
+the desktop to 192 dpi; --version is the version the program file must carry. Checks the
+program file's icon and version, the client area and the canvas's place, a Bitfile drawn
+bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file and folder, a BMP
+save and BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
+folder, so nothing of the user's is touched and nothing is left behind.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # the test writes into temporary folders only
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bitfile_art  # noqa: E402
+from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
+                         check_bmp, print_log_tail, read, start_xvfb, stop, wait_for_canvas,
+                         wait_for_contents, wait_until)
+
+CLIENT = (104, 56)
+PICTURE = (103, 56)
+# Making a prefix is Wine's slowest step; a busy machine may need much longer than usual.
+PREFIX_SECONDS = 180
+WINE_FONTS = "/usr/share/wine/fonts"
+
+REGISTRY = r"""REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:{dpi:08x}
+"""
+
+
+def windows_path(path):
+    """The path as a Windows program under Wine names it: drive Z: is the root."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def wine_desktop(display, scale, workdir):
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "LANG"))}
+    env.update(DISPLAY=display, HOME=workdir, LC_ALL="C.UTF-8", WINEDEBUG="-all",
+               WINEARCH="win64", WINEPREFIX=os.path.join(workdir, "prefix"),
+               # No offer to download Mono or Gecko while the prefix is made.
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    return Desktop(display, scale, env)
+
+
+def make_prefix(desktop, workdir):
+    """Wine's own set-up, then no crash dialog, Wine drawing the window frames itself (there
+    is no window manager, so the X window spans the whole frame) and the desktop's dpi."""
+    desktop.run("wineboot", "--init", timeout=PREFIX_SECONDS)
+    registry = os.path.join(workdir, "settings.reg")
+    with open(registry, "w", encoding="ascii") as file:
+        file.write(REGISTRY.format(dpi=96 * desktop.scale))
+    desktop.run("wine", "regedit", "/S", windows_path(registry), timeout=PREFIX_SECONDS)
+    # The set-up's server ends first, so that the program never meets one on its way out.
+    desktop.run("wineserver", "--wait", timeout=PREFIX_SECONDS)
+    # The caption buttons are drawn with Marlett, which this Wine does not find by itself.
+    marlett = os.path.join(WINE_FONTS, "marlett.ttf")
+    if os.path.exists(marlett):
+        shutil.copy(marlett, os.path.join(desktop.env["WINEPREFIX"], "drive_c/windows/Fonts"))
+
+
+def probe(desktop, probe_exe):
+    """The probe's key=value lines; rectangles as (x, y, width, height) tuples."""
+    lines = desktop.run("wine", probe_exe, timeout=WAIT_SECONDS * 3).stdout.split()
+    values = dict(line.split("=", 1) for line in lines if "=" in line)
+    return {key: tuple(int(n) for n in value.split(",")) if "," in value else value
+            for key, value in values.items()}
+
+
+def rgb_of(colour_ref):
+    """A COLORREF as the screenshot's RGB bytes."""
+    value = int(colour_ref, 16)
+    return bytes((value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF))
+
+
+class Session:
+    """One running dotloom.exe and the person in front of it."""
+
+    def __init__(self, desktop, program, log):
+        self.desktop = desktop
+        self.process = subprocess.Popen(["wine", program], env=desktop.env, stdout=log, stderr=log)
+        try:
+            # The first program in a new prefix waits for Wine's own services to come up.
+            self.window = wait_until("the Dotloom window", self.shown, seconds=WAIT_SECONDS * 6)
+            self.focus()
+        except BaseException:
+            self.kill()
+            raise
+
+    def shown(self):
+        if self.process.poll() is not None:
+            raise Failure(f"dotloom.exe ended with status {self.process.returncode} before "
+                          "its window showed")
+        windows = self.desktop.visible_windows("Dotloom")
+        return windows[0] if windows else None
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait()
+
+    def focus(self):
+        self.desktop.xdotool("windowfocus", "--sync", self.window)
+
+    def new_windows(self, before):
+        return [w for w in self.desktop.visible_windows() if w not in before]
+
+    def open_dialog(self, key, title):
+        """Alt+F, then the item's access key; returns the dialog once it has the focus."""
+        self.focus()
+        self.desktop.xdotool("key", "--clearmodifiers", "alt+f")
+        self.desktop.xdotool("key", "--clearmodifiers", key)
+        dialog = self.desktop.wait_for_window(title)
+        self.desktop.xdotool("windowfocus", "--sync", dialog)
+        return dialog
+
+    def wait_closed(self, title, seconds=WAIT_SECONDS):
+        wait_until(f"the {title!r} dialog to close",
+                   lambda: not self.desktop.visible_windows(title), seconds)
+
+    def choose(self, key, title, path):
+        """Types path into the dialog and presses Enter until the dialog is gone: a Return
+        taken by the name box's completion list only closes that list, and one that meets the
+        dialog's question (replace an existing file?) answers it with its default, yes."""
+        self.open_dialog(key, title)
+        self.desktop.xdotool("type", "--delay", "2", windows_path(path))
+        for _ in range(5):
+            self.desktop.xdotool("key", "Return")
+            try:
+                self.wait_closed(title, seconds=1.5)
+                return
+            except Failure:
+                pass
+        raise Failure(f"the {title!r} dialog did not take {path}")
+
+    def cancel(self, key, title):
+        self.open_dialog(key, title)
+        self.desktop.xdotool("key", "Escape")
+        self.wait_closed(title)
+
+    def refused(self, key, title, path):
+        """A name the dialog itself refuses: its message is acknowledged, then the dialog is
+        cancelled."""
+        dialog = self.open_dialog(key, title)
+        before = self.desktop.visible_windows()
+        self.desktop.xdotool("type", "--delay", "2", windows_path(path))
+        self.desktop.xdotool("key", "Return")
+        message = wait_until("the dialog's message", lambda: self.new_windows(before))[0]
+        self.desktop.xdotool("windowfocus", "--sync", message)
+        self.desktop.xdotool("key", "Return")
+        wait_until("the message to close", lambda: message not in self.desktop.visible_windows())
+        self.desktop.xdotool("windowfocus", "--sync", dialog)
+        self.desktop.xdotool("key", "Escape")
+        self.wait_closed(title)
+
+    def close(self):
+        """Alt+F4, as a person closes a window without a mouse."""
+        self.focus()
+        self.desktop.xdotool("key", "--clearmodifiers", "alt+F4")
+        try:
+            return self.process.wait(timeout=WAIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise Failure("closing the window did not end the program") from None
+
+
+def check_resources(geometry, version):
+    if geometry["icon"] != "1":
+        raise Failure("the program file has no icon")
+    if version and geometry["file_version"] != version + ".0":
+        raise Failure(f"the program file says version {geometry['file_version']}, not {version}")
+
+
+def check_geometry(geometry, scale):
+    """The client area and the picture control at the sizes the window is drawn to."""
+    client, picture, interior = geometry["client"], geometry["picture"], geometry["interior"]
+    print(f"dpi {geometry['dpi']}: window {geometry['window'][2:]}, client {client[2:]}, "
+          f"picture {picture[2:]} at {picture[0] - client[0]},{picture[1] - client[1]}, "
+          f"interior {interior[2:]} at {interior[0] - client[0]},{interior[1] - client[1]}")
+    want = {
+        "dpi": str(96 * scale),
+        "client": CLIENT[0] * scale, "client_h": CLIENT[1] * scale,
+        "picture at": (0, 0), "picture": PICTURE[0] * scale, "picture_h": PICTURE[1] * scale,
+        "interior at": (BORDER * scale, BORDER * scale),
+        "interior": INTERIOR[0] * scale, "interior_h": INTERIOR[1] * scale,
+        "sizable": "0", "client_edge": "1",
+    }
+    got = {
+        "dpi": geometry["dpi"],
+        "client": client[2], "client_h": client[3],
+        "picture at": (picture[0] - client[0], picture[1] - client[1]),
+        "picture": picture[2], "picture_h": picture[3],
+        "interior at": (interior[0] - client[0], interior[1] - client[1]),
+        "interior": interior[2], "interior_h": interior[3],
+        "sizable": geometry["sizable"], "client_edge": geometry["client_edge"],
+    }
+    wrong = [f"{key} {got[key]} (want {value})" for key, value in want.items() if got[key] != value]
+    if wrong:
+        raise Failure("window geometry: " + ", ".join(wrong))
+
+
+def check_right_column(desktop, client, colour):
+    """The client area's rightmost column (scale pixels wide) shows the window's background."""
+    width, _, rgb = desktop.screenshot()
+    scale = desktop.scale
+    for y in range(client[1], client[1] + client[3]):
+        for x in range(client[0] + client[2] - scale, client[0] + client[2]):
+            at = 3 * (y * width + x)
+            if rgb[at:at + 3] != colour:
+                raise Failure(f"client pixel ({x - client[0]}, {y - client[1]}) is "
+                              f"{rgb[at:at + 3].hex()}, not the window background {colour.hex()}")
+
+
+def run(program, probe_exe, scale, version, screenshot, workdir):
+    screen = "1024x768x24" if scale == 1 else f"{1024 * scale}x{768 * scale}x24"
+    server, display = start_xvfb(screen)
+    desktop = wine_desktop(display, scale, workdir)
+    session = None
+    log_path = os.path.join(workdir, "dotloom.log")
+    try:
+        started = time.monotonic()
+        make_prefix(desktop, workdir)
+        print(f"Wine prefix made in {time.monotonic() - started:.1f} s")
+        black = bitfile_art.black_pixels()
+        original = os.path.join(workdir, "Dotloom art.bit")
+        with open(original, "wb") as file:
+            file.write(bitfile_art.encode(black))
+
+        started = time.monotonic()
+        with open(log_path, "wb") as log:
+            session = Session(desktop, program, log)
+        print(f"window up {time.monotonic() - started:.1f} s after launch")
+        geometry = probe(desktop, probe_exe)
+        check_geometry(geometry, scale)
+        check_resources(geometry, version)
+        origin = geometry["interior"][:2]
+        background = rgb_of(geometry["highlight_text"])
+        if background == b"\0\0\0":
+            background = b"\xff\xff\xff"  # the canvas's mend for a black highlight text
+        wait_for_canvas(desktop, origin, set(), background)
+        check_right_column(desktop, geometry["client"], rgb_of(geometry["button_face"]))
+
+        print("open a Bitfile")
+        session.choose("o", "Open", original)
+        wait_for_canvas(desktop, origin, black, background)
+        if screenshot:
+            desktop.save_screenshot(screenshot, *geometry["window"])
+
+        print("Bitfile -> Bitfile")
+        saved_bit = os.path.join(workdir, "copy.bit")
+        session.choose("s", "Save As", saved_bit)
+        wait_for_contents(saved_bit, read(original),
+                          "the saved Bitfile differs from the one opened")
+
+        print("CON.bit")
+        # A device name: the dialog takes it, asking first on Save As since it "exists", and
+        # the program ends the command silently, writing nothing and never blocking. Open
+        # clears the drawing, as it does for any chosen name.
+        device = os.path.join(workdir, "CON.bit")
+        session.choose("s", "Save As", device)
+        session.choose("o", "Open", device)
+        wait_for_canvas(desktop, origin, set(), background)
+        if os.path.exists(device):
+            raise Failure("CON.bit was written as a file")
+        # And the next command works as ever.
+        session.choose("o", "Open", original)
+        wait_for_canvas(desktop, origin, black, background)
+
+        print("cancelled dialogs")
+        # A cancelled dialog has no file name, not the last one: nothing is written again,
+        # and the canvas is not cleared.
+        os.remove(saved_bit)
+        session.cancel("s", "Save As")
+        session.cancel("o", "Open")
+        time.sleep(0.5)
+        if os.path.exists(saved_bit):
+            raise Failure("a cancelled Save As wrote the last file again")
+        wait_for_canvas(desktop, origin, black, background)
+
+        print("a missing file")
+        # The open dialog says so itself, and the command never starts. The save dialog takes
+        # a name in a missing folder; the program then writes nothing and makes no folder.
+        session.refused("o", "Open", os.path.join(workdir, "missing.bit"))
+        wait_for_canvas(desktop, origin, black, background)
+        missing_folder = os.path.join(workdir, "no such folder")
+        session.choose("s", "Save As", os.path.join(missing_folder, "copy.bit"))
+        wait_for_canvas(desktop, origin, black, background)
+        if os.path.exists(missing_folder):
+            raise Failure("Save As into a missing folder made it")
+
+        print("Bitfile -> BMP")
+        saved_bmp = os.path.join(workdir, "copy.bmp")
+        session.choose("s", "Save As", saved_bmp)
+        wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
+        check_bmp(saved_bmp, black, background)
+
+        print("BMP -> Bitfile")
+        # The conversion: the BMP as the canvas background, encoded back into a Bitfile.
+        session.choose("o", "Open", saved_bmp)
+        wait_for_canvas(desktop, origin, black, background)
+        converted = os.path.join(workdir, "converted.bit")
+        session.choose("s", "Save As", converted)
+        wait_for_contents(converted, read(original),
+                          "the Bitfile converted from the BMP differs from the original")
+
+        status = session.close()
+        if status != 0:
+            raise Failure(f"the program ended with status {status} when its window closed")
+        session = None
+        leftovers = sorted(set(os.listdir(workdir)) - {
+            "prefix", "settings.reg", "dotloom.log", "Dotloom art.bit", "copy.bmp",
+            "converted.bit", ".cache", ".local", ".config"})
+        if leftovers:
+            raise Failure(f"files left beside the saved ones: {leftovers}")
+    except BaseException:
+        print_log_tail(log_path, sys.stderr)
+        raise
+    finally:
+        if session is not None:
+            session.kill()
+        subprocess.run(["wineserver", "--kill"], env=desktop.env, check=False,
+                       capture_output=True, timeout=WAIT_SECONDS)
+        stop(server)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("program")
+    parser.add_argument("probe")
+    parser.add_argument("--scale", type=int, default=1)
+    parser.add_argument("--version")
+    parser.add_argument("--screenshot")
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="dotloom-wine-e2e-") as workdir:
+        try:
+            run(os.path.abspath(args.program), os.path.abspath(args.probe), args.scale,
+                args.version, args.screenshot and os.path.abspath(args.screenshot), workdir)
+        except (Failure, subprocess.SubprocessError) as failure:
+            print(f"FAILED: {failure}", file=sys.stderr)
+            return 1
+    print("1 passed, 0 failed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,212 @@
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
+"""What the end-to-end tests share, whichever window system runs Dotloom: a private Xvfb, a
+desktop driven with xdotool and read back through screenshots, and the checks on what the
+canvas shows and what the saved files hold. Every wait is bounded."""
+
+import ctypes
+import os
+import re
+import select
+import subprocess
+import time
+
+WAIT_SECONDS = 10
+BORDER = 2
+INTERIOR = (99, 52)
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_until(what, condition, seconds=WAIT_SECONDS):
+    deadline = time.monotonic() + seconds
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def start_xvfb(screen="1024x768x24"):
+    """Xvfb on a display number it picks itself, so parallel runs never collide."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    deadline = time.monotonic() + WAIT_SECONDS
+    while not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+        chunk = os.read(read_end, 16) if ready else b""
+        if not chunk:
+            server.kill()
+            raise Failure("Xvfb did not start")
+        number += chunk
+    os.close(read_end)
+    return server, ":" + number.decode().strip()
+
+
+def stop(process):
+    process.terminate()
+    try:
+        process.wait(timeout=WAIT_SECONDS)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+class Desktop:
+    """The X display and the tools a test uses on it, all with one environment."""
+
+    def __init__(self, display, scale, env):
+        self.display = display
+        self.scale = scale
+        self.env = env
+
+    def run(self, *command, check=True, timeout=WAIT_SECONDS):
+        return subprocess.run(command, env=self.env, capture_output=True, text=True,
+                              timeout=timeout, check=check)
+
+    def xdotool(self, *args, check=True):
+        return self.run("xdotool", *args, check=check).stdout.split()
+
+    def visible_windows(self, name=None):
+        """The viewable windows named name exactly, or all viewable windows."""
+        pattern = "" if name is None else f"^{re.escape(name)}$"
+        return self.xdotool("search", "--onlyvisible", "--name", pattern, check=False)
+
+    def wait_for_window(self, name, seconds=WAIT_SECONDS):
+        return wait_until(f"window {name!r}", lambda: self.visible_windows(name), seconds)[0]
+
+    def geometry(self, window):
+        info = self.run("xwininfo", "-id", window).stdout
+        value = lambda label: int(re.search(label + r":\s+(-?\d+)", info).group(1))
+        return (value("Absolute upper-left X"), value("Absolute upper-left Y"),
+                value("Width"), value("Height"))
+
+    def screenshot(self):
+        """The whole screen as (width, height, rgb bytes)."""
+        ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env,
+                             capture_output=True, timeout=WAIT_SECONDS, check=True).stdout
+        match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+        return int(match.group(1)), int(match.group(2)), ppm[match.end():]
+
+    def save_screenshot(self, path, x, y, width, height):
+        self.run("import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage", path)
+
+    def close_window(self, window):
+        """What a window manager does when the close button is pressed: WM_DELETE_WINDOW."""
+        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
+        xlib.XOpenDisplay.restype = ctypes.c_void_p
+        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        xlib.XInternAtom.restype = ctypes.c_ulong
+        xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                    ctypes.c_void_p]
+        xlib.XFlush.argtypes = [ctypes.c_void_p]
+        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                        ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                        ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+        class Event(ctypes.Union):
+            _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+        connection = xlib.XOpenDisplay(self.display.encode())
+        if not connection:
+            raise Failure("cannot open the display to close the window")
+        try:
+            event = Event()
+            event.xclient.type = 33  # ClientMessage
+            event.xclient.window = int(window)
+            event.xclient.message_type = xlib.XInternAtom(connection, b"WM_PROTOCOLS", 0)
+            event.xclient.format = 32
+            event.xclient.data[0] = xlib.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
+            xlib.XSendEvent(connection, int(window), 0, 0, ctypes.byref(event))
+            xlib.XFlush(connection)
+        finally:
+            xlib.XCloseDisplay(connection)
+
+
+def mismatches(width, rgb, origin, scale, black, background):
+    """Canvas pixels whose device pixels are not all black (when in black) or background."""
+    wrong = []
+    for y in range(INTERIOR[1]):
+        for x in range(INTERIOR[0]):
+            want = b"\0\0\0" if (x, y) in black else background
+            for dy in range(scale):
+                for dx in range(scale):
+                    at = 3 * ((origin[1] + y * scale + dy) * width + origin[0] + x * scale + dx)
+                    if rgb[at:at + 3] != want:
+                        wrong.append((x, y))
+    return wrong
+
+
+def wait_for_canvas(desktop, origin, black, background=None):
+    """Waits until the canvas at origin shows exactly the black pixels over one background
+    colour (the given one, or whatever its bottom-left pixel shows); returns that colour."""
+    scale = desktop.scale
+    last = []
+
+    def shows():
+        width, _, rgb = desktop.screenshot()
+        at = 3 * ((origin[1] + (INTERIOR[1] - 1) * scale) * width + origin[0])  # bottom-left
+        shown = background if background is not None else rgb[at:at + 3]
+        last[:] = mismatches(width, rgb, origin, scale, black, shown)
+        return shown if not last and shown != b"\0\0\0" else None
+
+    try:
+        return wait_until("the canvas to show the Bitfile", shows)
+    except Failure:
+        raise Failure(f"{len(last)} canvas pixels wrong on screen, first {last[:5]}") from None
+
+
+def read_bmp_pixels(path):
+    """A BMP file's size and pixels, read through ImageMagick."""
+    ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True, check=True,
+                         timeout=WAIT_SECONDS).stdout
+    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+    return (int(match.group(1)), int(match.group(2))), ppm[match.end():]
+
+
+def check_bmp(path, black, background):
+    size, rgb = read_bmp_pixels(path)
+    if size != INTERIOR:
+        raise Failure(f"the saved BMP is {size}, not {INTERIOR}")
+    wrong = mismatches(INTERIOR[0], rgb, (0, 0), 1, black, background)
+    if wrong:
+        raise Failure(f"{len(wrong)} pixels of the saved BMP wrong, first {wrong[:5]}")
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def wait_for_contents(path, contents, what):
+    """Waits until the file at path holds exactly contents. A Bitfile is written in place, so
+    the file can be seen before all of its bytes are."""
+    def holds():
+        try:
+            return read(path) == contents
+        except FileNotFoundError:
+            return False
+
+    try:
+        wait_until(os.path.basename(path), holds)
+    except Failure:
+        raise Failure(what) from None
+
+
+def print_log_tail(path, stream):
+    if os.path.exists(path):
+        with open(path, errors="replace") as log:
+            stream.write(log.read()[-4000:])
