@@ -24,7 +24,6 @@ class CommonDialog : public FileDialog {
   void SetFilter(const QString& filter) { filter_ = filter; }
 
   std::filesystem::path FileName() const override { return file_name_; }
-  void SetFileName(const std::filesystem::path& file_name) { file_name_ = file_name; }
 
   // Both leave FileName empty when the dialog is cancelled.
   void ShowOpen() override;
