@@ -14,6 +14,7 @@ set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
+source bench/startup_common.sh
 build=${1:-build/bench}
 runs=${2:-15}
 settle_ms=500
@@ -58,22 +59,9 @@ measure() {  # name program -> appends "ms cpu_ms kib" to $work/name
 "$probe" Dotloom "$settle_ms" "$dotloom" >/dev/null
 "$probe" Dotloom "$settle_ms" "$floor" >/dev/null
 
-for i in $(seq "$runs"); do
-  if (( i % 2 )); then
-    measure dotloom "$dotloom"; measure floor "$floor"
-  else
-    measure floor "$floor"; measure dotloom "$dotloom"
-  fi
-done
-
-median() {  # column file
-  sort -n -k"$1" "$2" | awk -v c="$1" '{v[NR]=$c} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
-}
-d_ms=$(median 1 "$work/dotloom"); f_ms=$(median 1 "$work/floor")
-d_cpu=$(median 2 "$work/dotloom"); f_cpu=$(median 2 "$work/floor")
-d_kib=$(median 3 "$work/dotloom"); f_kib=$(median 3 "$work/floor")
+run_alternately "$runs"
 echo
 printf '%-28s %10s %10s %7s\n' "median of $runs" dotloom floor ratio
-printf '%-28s %10.2f %10.2f %7.3f\n' "launch to viewable (ms)" "$d_ms" "$f_ms" "$(awk -v a="$d_ms" -v b="$f_ms" 'BEGIN{print a/b}')"
-printf '%-28s %10.2f %10.2f %7.3f\n' "processor time by then (ms)" "$d_cpu" "$f_cpu" "$(awk -v a="$d_cpu" -v b="$f_cpu" 'BEGIN{print a/b}')"
-printf '%-28s %10d %10d %7.3f\n' "peak RSS, VmHWM (KiB)" "$d_kib" "$f_kib" "$(awk -v a="$d_kib" -v b="$f_kib" 'BEGIN{print a/b}')"
+ratio_row "launch to viewable (ms)" 1 '%10.2f'
+ratio_row "processor time by then (ms)" 2 '%10.2f'
+ratio_row "peak RSS, VmHWM (KiB)" 3 '%10.0f'
