@@ -93,7 +93,8 @@ class Session:
 
 
 def run(program, scale, screenshot, workdir):
-    server, display = start_xvfb()
+    with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
+        server, display = start_xvfb(xvfb_log)
     session = None
     try:
         desktop = qt_desktop(display, scale, workdir)
@@ -140,7 +141,8 @@ def run(program, scale, screenshot, workdir):
             raise Failure(f"the program ended with status {status} when its window closed")
         session = None
     except BaseException:
-        print_log_tail(os.path.join(workdir, "dotloom.log"), sys.stderr)
+        for log in ("dotloom.log", "xvfb.log"):
+            print_log_tail(os.path.join(workdir, log), sys.stderr)
         raise
     finally:
         if session is not None:

@@ -31,12 +31,16 @@ def wait_until(what, condition, seconds=WAIT_SECONDS):
         time.sleep(0.05)
 
 
-def start_xvfb(screen="1024x768x24"):
-    """Xvfb on a display number it picks itself, so parallel runs never collide."""
+def start_xvfb(log, screen="1024x768x24"):
+    """Xvfb on a display number it picks itself, so parallel runs never collide, writing its
+    messages to the open file log. -noreset: by default the server resets whenever its last
+    client leaves, and a client whose connection it has taken but not yet set up when that
+    happens is dropped; so a program starting while xdotool polls for its window, or a Wine
+    program starting after the set-up's last one ended, would at times find no server."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp",
+         "-noreset"], pass_fds=(write_end,), stdout=log, stderr=log)
     os.close(write_end)
     number = b""
     deadline = time.monotonic() + WAIT_SECONDS
@@ -209,4 +213,4 @@ def wait_for_contents(path, contents, what):
 def print_log_tail(path, stream):
     if os.path.exists(path):
         with open(path, errors="replace") as log:
-            stream.write(log.read()[-4000:])
+            stream.write(f"--- the end of {os.path.basename(path)}:\n{log.read()[-4000:]}\n")
