@@ -55,6 +55,7 @@ REGEDIT4
 "Managed"="N"
 REG
 wine regedit /S "Z:${work//\//\\}\\settings.reg"
+scripts/wine-devices.sh
 # A server of its own that outlives every program, started once the set-up's server is gone.
 wineserver --wait
 wineserver --persistent

@@ -15,6 +15,7 @@ set -euo pipefail
 
 usage() { sed -n '4,13s/^# \{0,1\}//p' "$0"; }
 
+scripts="$(cd "$(dirname "$0")" && pwd)"
 prefix=""
 case "${1:-}" in
   -h | --help) usage; exit 0 ;;
@@ -39,11 +40,12 @@ server_folder() {
   fi
 }
 
-# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog and Windows 10. A marker
-# file says the set-up finished, so a prefix left half made by an interrupted run is made
-# again.
+# Makes $WINEPREFIX ready: Wine's own set-up, then no crash dialog, Windows 10 and no device
+# of the machine behind a port name (wine-devices.sh). A marker file says the set-up
+# finished, so a prefix left half made by an interrupted run, or made before the ports were
+# closed, is made again.
 make_prefix() {
-  [[ -f "$WINEPREFIX/.dotloom-ready" ]] && return 0
+  [[ -f "$WINEPREFIX/.dotloom-ready-no-devices" ]] && return 0
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   server_folder "$(dirname "$WINEPREFIX")" "$(basename "$WINEPREFIX")"
@@ -54,7 +56,8 @@ make_prefix() {
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
   # The registry reaches the disk when the server ends.
   wineserver --wait
-  touch "$WINEPREFIX/.dotloom-ready"
+  "$scripts/wine-devices.sh"
+  touch "$WINEPREFIX/.dotloom-ready-no-devices"
 }
 
 if [[ -n "$prefix" ]]; then

@@ -36,6 +36,8 @@ PICTURE = (103, 56)
 # Making a prefix is Wine's slowest step; a busy machine may need much longer than usual.
 PREFIX_SECONDS = 180
 WINE_FONTS = "/usr/share/wine/fonts"
+WINE_DEVICES = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                            "scripts", "wine-devices.sh")
 
 REGISTRY = r"""REGEDIT4
 
@@ -72,8 +74,9 @@ def make_prefix(desktop, workdir):
     with open(registry, "w", encoding="ascii") as file:
         file.write(REGISTRY.format(dpi=96 * desktop.scale))
     desktop.run("wine", "regedit", "/S", windows_path(registry), timeout=PREFIX_SECONDS)
-    # The set-up's server ends first, so that the program never meets one on its way out.
-    desktop.run("wineserver", "--wait", timeout=PREFIX_SECONDS)
+    # No port name leads to a device of the machine; this also waits for the set-up's
+    # server to end, so that the program never meets one on its way out.
+    desktop.run(WINE_DEVICES, timeout=PREFIX_SECONDS)
     # The caption buttons are drawn with Marlett, which this Wine does not find by itself.
     marlett = os.path.join(WINE_FONTS, "marlett.ttf")
     if os.path.exists(marlett):
@@ -99,7 +102,9 @@ class Session:
 
     def __init__(self, desktop, program, log):
         self.desktop = desktop
-        self.process = subprocess.Popen(["wine", program], env=desktop.env, stdout=log, stderr=log)
+        # Wine's own errors go to the log, which a failing run prints.
+        env = dict(desktop.env, WINEDEBUG="-all,err+all")
+        self.process = subprocess.Popen(["wine", program], env=env, stdout=log, stderr=log)
         try:
             # The first program in a new prefix waits for Wine's own services to come up.
             self.window = wait_until("the Dotloom window", self.shown, seconds=WAIT_SECONDS * 6)
@@ -183,6 +188,15 @@ class Session:
             raise Failure("closing the window did not end the program") from None
 
 
+def check_no_devices(prefix):
+    """After the run, no name in the prefix's dosdevices leads to the machine's /dev."""
+    folder = os.path.join(prefix, "dosdevices")
+    for name in sorted(os.listdir(folder)):
+        target = os.path.realpath(os.path.join(folder, name))
+        if target == "/dev" or target.startswith("/dev/"):
+            raise Failure(f"the prefix maps {name} to {target}")
+
+
 def check_resources(geometry, version):
     if geometry["icon"] != "1":
         raise Failure("the program file has no icon")
@@ -232,7 +246,8 @@ def check_right_column(desktop, client, colour):
 
 def run(program, probe_exe, scale, version, screenshot, workdir):
     screen = "1024x768x24" if scale == 1 else f"{1024 * scale}x{768 * scale}x24"
-    server, display = start_xvfb(screen)
+    with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
+        server, display = start_xvfb(xvfb_log, screen)
     desktop = wine_desktop(display, scale, workdir)
     session = None
     log_path = os.path.join(workdir, "dotloom.log")
@@ -326,13 +341,15 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         if status != 0:
             raise Failure(f"the program ended with status {status} when its window closed")
         session = None
+        check_no_devices(desktop.env["WINEPREFIX"])
         leftovers = sorted(set(os.listdir(workdir)) - {
-            "prefix", "settings.reg", "dotloom.log", "Dotloom art.bit", "copy.bmp",
+            "prefix", "settings.reg", "dotloom.log", "xvfb.log", "Dotloom art.bit", "copy.bmp",
             "converted.bit", ".cache", ".local", ".config"})
         if leftovers:
             raise Failure(f"files left beside the saved ones: {leftovers}")
     except BaseException:
-        print_log_tail(log_path, sys.stderr)
+        for log in (log_path, os.path.join(workdir, "xvfb.log")):
+            print_log_tail(log, sys.stderr)
         raise
     finally:
         if session is not None:
