@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -273,6 +274,25 @@ TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
          WriteFile(file, ByteVector(48 * 1024, 0x0B));
        },
        0, true},
+      {"two links, a small old file and a full disk", false, true,
+       [&](const fs::path& folder, const fs::path& file) {
+         // Written in place, the new 40 KiB do not fit: nothing of the old file may change.
+         if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+           throw std::system_error(errno, std::generic_category(), "mount tmpfs");
+         }
+         WriteFile(file, ByteVector(8 * 1024, 0x0B));
+         fs::create_hard_link(file, folder / "second.bmp");
+         std::ofstream filler(folder / "filler", std::ios::binary);
+         const char block[4096] = {};
+         while (filler.write(block, sizeof block) && filler.flush()) {
+         }
+       },
+       ENOSPC, true},
+      {"a folder whose default ACL the file lacks", false, false,
+       [&](const fs::path& folder, const fs::path&) {
+         attribute(folder, "system.posix_acl_default", AclGrantingNobody());
+       },
+       0, false},
   };
   int index = 0;
   for (const Case& row : cases) {
