@@ -11,8 +11,10 @@ Wine's real file dialogs.
 PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
 the desktop to 192 dpi; --version is the version the program file must carry. Checks the
 program file's icon and version, the client area and the canvas's place, a Bitfile drawn
-bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, a missing file and folder, a BMP
-save and BMP -> Bitfile, then closes the window with Alt+F4. The prefix lives in a temporary
+bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, Save As over a file answered
+No, a missing file and folder, a BMP save and BMP -> Bitfile, a BMP of pure red, green and
+blue, then closes the window with Alt+F4 and checks no port name of the prefix leads to
+/dev. The prefix lives in a temporary
 folder, so nothing of the user's is touched and nothing is left behind.
 """
 
@@ -28,8 +30,8 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
-                         check_bmp, print_log_tail, read, start_xvfb, stop, wait_for_canvas,
-                         wait_for_contents, wait_until)
+                         Session, convert_and_close, print_log_tail, read, start_xvfb, stop,
+                         wait_for_canvas, wait_for_contents)
 
 CLIENT = (104, 56)
 PICTURE = (103, 56)
@@ -97,95 +99,24 @@ def rgb_of(colour_ref):
     return bytes((value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF))
 
 
-class Session:
-    """One running dotloom.exe and the person in front of it."""
+class WineSession(Session):
+    """dotloom.exe under Wine, closed with Alt+F4 as a person does without a mouse."""
+
+    name = "dotloom.exe"
+    # The first program in a new prefix waits for Wine's own services to come up.
+    window_seconds = WAIT_SECONDS * 6
 
     def __init__(self, desktop, program, log):
-        self.desktop = desktop
         # Wine's own errors go to the log, which a failing run prints.
-        env = dict(desktop.env, WINEDEBUG="-all,err+all")
-        self.process = subprocess.Popen(["wine", program], env=env, stdout=log, stderr=log)
-        try:
-            # The first program in a new prefix waits for Wine's own services to come up.
-            self.window = wait_until("the Dotloom window", self.shown, seconds=WAIT_SECONDS * 6)
-            self.focus()
-        except BaseException:
-            self.kill()
-            raise
+        super().__init__(desktop, ["wine", program], log,
+                         env=dict(desktop.env, WINEDEBUG="-all,err+all"))
 
-    def shown(self):
-        if self.process.poll() is not None:
-            raise Failure(f"dotloom.exe ended with status {self.process.returncode} before "
-                          "its window showed")
-        windows = self.desktop.visible_windows("Dotloom")
-        return windows[0] if windows else None
+    def typed(self, path):
+        return windows_path(path)
 
-    def kill(self):
-        self.process.kill()
-        self.process.wait()
-
-    def focus(self):
-        self.desktop.xdotool("windowfocus", "--sync", self.window)
-
-    def new_windows(self, before):
-        return [w for w in self.desktop.visible_windows() if w not in before]
-
-    def open_dialog(self, key, title):
-        """Alt+F, then the item's access key; returns the dialog once it has the focus."""
-        self.focus()
-        self.desktop.xdotool("key", "--clearmodifiers", "alt+f")
-        self.desktop.xdotool("key", "--clearmodifiers", key)
-        dialog = self.desktop.wait_for_window(title)
-        self.desktop.xdotool("windowfocus", "--sync", dialog)
-        return dialog
-
-    def wait_closed(self, title, seconds=WAIT_SECONDS):
-        wait_until(f"the {title!r} dialog to close",
-                   lambda: not self.desktop.visible_windows(title), seconds)
-
-    def choose(self, key, title, path):
-        """Types path into the dialog and presses Enter until the dialog is gone: a Return
-        taken by the name box's completion list only closes that list, and one that meets the
-        dialog's question (replace an existing file?) answers it with its default, yes."""
-        self.open_dialog(key, title)
-        self.desktop.xdotool("type", "--delay", "2", windows_path(path))
-        for _ in range(5):
-            self.desktop.xdotool("key", "Return")
-            try:
-                self.wait_closed(title, seconds=1.5)
-                return
-            except Failure:
-                pass
-        raise Failure(f"the {title!r} dialog did not take {path}")
-
-    def cancel(self, key, title):
-        self.open_dialog(key, title)
-        self.desktop.xdotool("key", "Escape")
-        self.wait_closed(title)
-
-    def refused(self, key, title, path):
-        """A name the dialog itself refuses: its message is acknowledged, then the dialog is
-        cancelled."""
-        dialog = self.open_dialog(key, title)
-        before = self.desktop.visible_windows()
-        self.desktop.xdotool("type", "--delay", "2", windows_path(path))
-        self.desktop.xdotool("key", "Return")
-        message = wait_until("the dialog's message", lambda: self.new_windows(before))[0]
-        self.desktop.xdotool("windowfocus", "--sync", message)
-        self.desktop.xdotool("key", "Return")
-        wait_until("the message to close", lambda: message not in self.desktop.visible_windows())
-        self.desktop.xdotool("windowfocus", "--sync", dialog)
-        self.desktop.xdotool("key", "Escape")
-        self.wait_closed(title)
-
-    def close(self):
-        """Alt+F4, as a person closes a window without a mouse."""
+    def request_close(self):
         self.focus()
         self.desktop.xdotool("key", "--clearmodifiers", "alt+F4")
-        try:
-            return self.process.wait(timeout=WAIT_SECONDS)
-        except subprocess.TimeoutExpired:
-            raise Failure("closing the window did not end the program") from None
 
 
 def check_no_devices(prefix):
@@ -262,7 +193,7 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
 
         started = time.monotonic()
         with open(log_path, "wb") as log:
-            session = Session(desktop, program, log)
+            session = WineSession(desktop, program, log)
         print(f"window up {time.monotonic() - started:.1f} s after launch")
         geometry = probe(desktop, probe_exe)
         check_geometry(geometry, scale)
@@ -301,8 +232,10 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         wait_for_canvas(desktop, origin, black, background)
 
         print("cancelled dialogs")
-        # A cancelled dialog has no file name, not the last one: nothing is written again,
-        # and the canvas is not cleared.
+        # A cancelled dialog has no file name, not the last one: with the copy just opened
+        # gone, nothing is written again and the canvas is not cleared.
+        session.choose("o", "Open", saved_bit)
+        wait_for_canvas(desktop, origin, black, background)
         os.remove(saved_bit)
         session.cancel("s", "Save As")
         session.cancel("o", "Open")
@@ -311,10 +244,20 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
             raise Failure("a cancelled Save As wrote the last file again")
         wait_for_canvas(desktop, origin, black, background)
 
+        print("Save As over a file, answered No")
+        other = os.path.join(workdir, "other.bit")
+        with open(other, "wb") as file:
+            file.write(bytes(576))
+        session.answered("s", "Save As", other, "n")
+        time.sleep(0.5)
+        if read(other) != bytes(576):
+            raise Failure("Save As replaced a file though the answer was No")
+        os.remove(other)
+
         print("a missing file")
         # The open dialog says so itself, and the command never starts. The save dialog takes
         # a name in a missing folder; the program then writes nothing and makes no folder.
-        session.refused("o", "Open", os.path.join(workdir, "missing.bit"))
+        session.answered("o", "Open", os.path.join(workdir, "missing.bit"), "Return")
         wait_for_canvas(desktop, origin, black, background)
         missing_folder = os.path.join(workdir, "no such folder")
         session.choose("s", "Save As", os.path.join(missing_folder, "copy.bit"))
@@ -322,29 +265,12 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         if os.path.exists(missing_folder):
             raise Failure("Save As into a missing folder made it")
 
-        print("Bitfile -> BMP")
-        saved_bmp = os.path.join(workdir, "copy.bmp")
-        session.choose("s", "Save As", saved_bmp)
-        wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
-        check_bmp(saved_bmp, black, background)
-
-        print("BMP -> Bitfile")
-        # The conversion: the BMP as the canvas background, encoded back into a Bitfile.
-        session.choose("o", "Open", saved_bmp)
-        wait_for_canvas(desktop, origin, black, background)
-        converted = os.path.join(workdir, "converted.bit")
-        session.choose("s", "Save As", converted)
-        wait_for_contents(converted, read(original),
-                          "the Bitfile converted from the BMP differs from the original")
-
-        status = session.close()
-        if status != 0:
-            raise Failure(f"the program ended with status {status} when its window closed")
+        convert_and_close(session, lambda: origin, black, background, workdir, original)
         session = None
         check_no_devices(desktop.env["WINEPREFIX"])
         leftovers = sorted(set(os.listdir(workdir)) - {
             "prefix", "settings.reg", "dotloom.log", "xvfb.log", "Dotloom art.bit", "copy.bmp",
-            "converted.bit", ".cache", ".local", ".config"})
+            "converted.bit", "colours.bmp", ".cache", ".local", ".config"})
         if leftovers:
             raise Failure(f"files left beside the saved ones: {leftovers}")
     except BaseException:

@@ -8,6 +8,7 @@ import ctypes
 import os
 import re
 import select
+import struct
 import subprocess
 import time
 
@@ -140,12 +141,14 @@ class Desktop:
             xlib.XCloseDisplay(connection)
 
 
-def mismatches(width, rgb, origin, scale, black, background):
-    """Canvas pixels whose device pixels are not all black (when in black) or background."""
+def mismatches(width, rgb, origin, scale, black, background, colours=None):
+    """Canvas pixels whose device pixels are not all black (when in black), their colour (when
+    in colours, a dict of (x, y) to RGB bytes) or background."""
     wrong = []
+    colours = colours or {}
     for y in range(INTERIOR[1]):
         for x in range(INTERIOR[0]):
-            want = b"\0\0\0" if (x, y) in black else background
+            want = colours.get((x, y), b"\0\0\0" if (x, y) in black else background)
             for dy in range(scale):
                 for dx in range(scale):
                     at = 3 * ((origin[1] + y * scale + dy) * width + origin[0] + x * scale + dx)
@@ -154,9 +157,10 @@ def mismatches(width, rgb, origin, scale, black, background):
     return wrong
 
 
-def wait_for_canvas(desktop, origin, black, background=None):
-    """Waits until the canvas at origin shows exactly the black pixels over one background
-    colour (the given one, or whatever its bottom-left pixel shows); returns that colour."""
+def wait_for_canvas(desktop, origin, black, background=None, colours=None):
+    """Waits until the canvas at origin shows exactly the black pixels and the coloured ones
+    over one background colour (the given one, or whatever its bottom-left pixel shows);
+    returns that colour."""
     scale = desktop.scale
     last = []
 
@@ -164,13 +168,29 @@ def wait_for_canvas(desktop, origin, black, background=None):
         width, _, rgb = desktop.screenshot()
         at = 3 * ((origin[1] + (INTERIOR[1] - 1) * scale) * width + origin[0])  # bottom-left
         shown = background if background is not None else rgb[at:at + 3]
-        last[:] = mismatches(width, rgb, origin, scale, black, shown)
+        last[:] = mismatches(width, rgb, origin, scale, black, shown, colours)
         return shown if not last and shown != b"\0\0\0" else None
 
     try:
         return wait_until("the canvas to show the Bitfile", shows)
     except Failure:
         raise Failure(f"{len(last)} canvas pixels wrong on screen, first {last[:5]}") from None
+
+
+def write_bmp(path, size, background, colours):
+    """A 24-bit BMP of size pixels in background, with the colours dict's pixels."""
+    width, height = size
+    stride = (3 * width + 3) & ~3
+    rows = []
+    for y in reversed(range(height)):  # bottom-up
+        row = b"".join(colours.get((x, y), background)[::-1] for x in range(width))  # BGR
+        rows.append(row + bytes(stride - 3 * width))
+    pixels = b"".join(rows)
+    header = (b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
+              struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835,
+                          0, 0))
+    with open(path, "wb") as file:
+        file.write(header + pixels)
 
 
 def read_bmp_pixels(path):
@@ -214,3 +234,137 @@ def print_log_tail(path, stream):
     if os.path.exists(path):
         with open(path, errors="replace") as log:
             stream.write(f"--- the end of {os.path.basename(path)}:\n{log.read()[-4000:]}\n")
+
+
+class Session:
+    """One running Dotloom and the person in front of it, driving it through the menu's access
+    keys and the real file dialogs. A window system's session says how a path is typed
+    (typed), how the window is closed (request_close) and how long the window may take."""
+
+    name = "the program"
+    window_seconds = WAIT_SECONDS
+
+    def __init__(self, desktop, command, log, env=None):
+        self.desktop = desktop
+        self.process = subprocess.Popen(command, env=env or desktop.env, stdout=log, stderr=log)
+        try:
+            self.window = wait_until("the Dotloom window", self.shown, self.window_seconds)
+            self.focus()
+        except BaseException:
+            self.kill()
+            raise
+
+    def shown(self):
+        if self.process.poll() is not None:
+            raise Failure(f"{self.name} ended with status {self.process.returncode} before "
+                          "its window showed")
+        windows = self.desktop.visible_windows("Dotloom")
+        return windows[0] if windows else None
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait()
+
+    def typed(self, path):
+        return path
+
+    def focus(self):
+        self.desktop.xdotool("windowfocus", "--sync", self.window)
+
+    def new_windows(self, before):
+        return [w for w in self.desktop.visible_windows() if w not in before]
+
+    def open_dialog(self, key, title):
+        """Alt+F, then the item's access key; returns the dialog once it has the focus."""
+        self.focus()
+        self.desktop.xdotool("key", "--clearmodifiers", "alt+f")
+        self.desktop.xdotool("key", "--clearmodifiers", key)
+        dialog = self.desktop.wait_for_window(title)
+        self.desktop.xdotool("windowfocus", "--sync", dialog)
+        return dialog
+
+    def wait_closed(self, title, seconds=WAIT_SECONDS):
+        wait_until(f"the {title!r} dialog to close",
+                   lambda: not self.desktop.visible_windows(title), seconds)
+
+    def choose(self, key, title, path):
+        """Types path into the dialog and presses Enter until the dialog is gone: a Return
+        taken by the name box's completion list only closes that list, and one that meets the
+        dialog's question (replace an existing file?) answers it with its default, yes."""
+        self.open_dialog(key, title)
+        self.desktop.xdotool("type", "--delay", "2", self.typed(path))
+        for _ in range(5):
+            self.desktop.xdotool("key", "Return")
+            try:
+                self.wait_closed(title, seconds=1.5)
+                return
+            except Failure:
+                pass
+        raise Failure(f"the {title!r} dialog did not take {path}")
+
+    def cancel(self, key, title):
+        self.open_dialog(key, title)
+        self.desktop.xdotool("key", "Escape")
+        self.wait_closed(title)
+
+    def answered(self, key, title, path, answer):
+        """A name the dialog asks about or refuses: its message is answered with the key
+        answer, then the dialog, still open, is cancelled."""
+        dialog = self.open_dialog(key, title)
+        before = self.desktop.visible_windows()
+        self.desktop.xdotool("type", "--delay", "2", self.typed(path))
+        self.desktop.xdotool("key", "Return")
+        message = wait_until("the dialog's message", lambda: self.new_windows(before))[0]
+        self.desktop.xdotool("windowfocus", "--sync", message)
+        self.desktop.xdotool("key", answer)
+        wait_until("the message to close", lambda: message not in self.desktop.visible_windows())
+        self.desktop.xdotool("windowfocus", "--sync", dialog)
+        self.desktop.xdotool("key", "Escape")
+        self.wait_closed(title)
+
+    def request_close(self):
+        raise NotImplementedError
+
+    def close(self):
+        """Closes the window, which must end the program at once with status 0."""
+        self.request_close()
+        try:
+            status = self.process.wait(timeout=WAIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise Failure("closing the window did not end the program") from None
+        if status != 0:
+            raise Failure(f"the program ended with status {status} when its window closed")
+
+
+def convert_and_close(session, origin, black, background, workdir, original):
+    """What both windows end with: the canvas saved as a BMP, that BMP opened as the
+    background and saved as a Bitfile again (the conversion), a BMP of pure red, green and
+    blue shown as it is, and the window closed."""
+    desktop = session.desktop
+    print("Bitfile -> BMP")
+    saved_bmp = os.path.join(workdir, "copy.bmp")
+    session.choose("s", "Save As", saved_bmp)
+    wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
+    check_bmp(saved_bmp, black, background)
+
+    print("BMP -> Bitfile")
+    session.choose("o", "Open", saved_bmp)
+    wait_for_canvas(desktop, origin(), black, background)
+    converted = os.path.join(workdir, "converted.bit")
+    session.choose("s", "Save As", converted)
+    wait_for_contents(converted, read(original),
+                      "the Bitfile converted from the BMP differs from the original")
+
+    print("a BMP in colour")
+    # Red, green and blue each where they are, so swapped channels show.
+    colours = {(1, 1): b"\xff\0\0", (3, 1): b"\0\xff\0", (5, 1): b"\0\0\xff",
+               (INTERIOR[0] - 1, INTERIOR[1] - 2): b"\xff\0\0"}
+    coloured = os.path.join(workdir, "colours.bmp")
+    write_bmp(coloured, INTERIOR, b"\xff\xff\xff", colours)
+    session.choose("o", "Open", coloured)
+    try:
+        wait_for_canvas(desktop, origin(), set(), b"\xff\xff\xff", colours)
+    except Failure as failure:
+        raise Failure(f"the colour BMP: {failure}") from None
+
+    session.close()
