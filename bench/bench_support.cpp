@@ -18,37 +18,11 @@
 namespace dotloom::bench {
 namespace fs = std::filesystem;
 
-namespace {
-
-template <std::size_t N>
-void PutLittleEndian(ByteVector& out, std::uint64_t value) {
-  for (std::size_t i = 0; i < N; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-}  // namespace
-
 std::uint64_t WriteBmp24(const fs::path& path, int width, int height) {
   const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
   const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);
-  constexpr std::uint64_t kHeaderSize = 14 + 40;
-  ByteVector header;
-  header.push_back('B');
-  header.push_back('M');
-  PutLittleEndian<4>(header, kHeaderSize + pixel_bytes);
-  PutLittleEndian<4>(header, 0);
-  PutLittleEndian<4>(header, kHeaderSize);
-  PutLittleEndian<4>(header, 40);
-  PutLittleEndian<4>(header, static_cast<std::uint64_t>(width));
-  PutLittleEndian<4>(header, static_cast<std::uint64_t>(height));  // positive: bottom-up
-  PutLittleEndian<2>(header, 1);
-  PutLittleEndian<2>(header, 24);
-  PutLittleEndian<4>(header, 0);  // no compression
-  PutLittleEndian<4>(header, pixel_bytes);
-  PutLittleEndian<4>(header, 2835);
-  PutLittleEndian<4>(header, 2835);
-  PutLittleEndian<4>(header, 0);
-  PutLittleEndian<4>(header, 0);
-
+  const ByteVector header = testing::BmpHeader({.width = width, .height = height},
+                                               static_cast<std::uint32_t>(pixel_bytes));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(header.data()),
             static_cast<std::streamsize>(header.size()));
@@ -61,7 +35,7 @@ std::uint64_t WriteBmp24(const fs::path& path, int width, int height) {
   }
   out.close();
   if (!out) throw std::runtime_error("cannot write " + path.string());
-  return kHeaderSize + pixel_bytes;
+  return header.size() + pixel_bytes;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom::bench {

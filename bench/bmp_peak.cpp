@@ -52,22 +52,18 @@ void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, 
   }
 }
 
-// A 2 x 2 BMP with a 40-byte header: bits, compression and palette as given.
-std::vector<std::uint8_t> Header(int bits, std::uint32_t compression,
-                                 const std::vector<std::uint32_t>& palette) {
-  std::vector<std::uint8_t> bytes(54 + 4 * palette.size(), 0);
-  bytes[0] = 'B';
-  bytes[1] = 'M';
-  Put(bytes, 10, static_cast<std::uint32_t>(bytes.size()), 4);
-  Put(bytes, 14, 40, 4);
-  Put(bytes, 18, 2, 4);
-  Put(bytes, 22, 2, 4);
-  Put(bytes, 26, 1, 2);
-  Put(bytes, 28, static_cast<std::uint32_t>(bits), 2);
-  Put(bytes, 30, compression, 4);
-  Put(bytes, 46, static_cast<std::uint32_t>(palette.size()), 4);
-  for (std::size_t i = 0; i < palette.size(); ++i) Put(bytes, 54 + 4 * i, palette[i], 4);
-  return bytes;
+// A 2 x 2 BMP with a 40-byte header: bits, coding and palette as given, up to its pixels.
+using dotloom::testing::BmpSpec;
+
+std::vector<std::uint8_t> Header(int bits, BmpSpec::Coding coding,
+                                 const std::vector<dotloom::Colour>& palette) {
+  return dotloom::testing::BmpHeader({.width = 2,
+                                      .height = 2,
+                                      .bits = bits,
+                                      .coding = coding,
+                                      .palette = palette,
+                                      .colours_used = static_cast<std::uint32_t>(palette.size())},
+                                     0);
 }
 
 // Writes head at 0 and tail at the end of a file of size bytes, the rest left as a hole.
@@ -94,7 +90,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "make-gap" && argc == 4) {
     const auto offset = static_cast<std::uint32_t>(std::stoull(argv[3]));
-    std::vector<std::uint8_t> head = Header(24, 0, {});
+    std::vector<std::uint8_t> head = Header(24, BmpSpec::Coding::kRgb, {});
     Put(head, 10, offset, 4);
     // Bottom-up: the stored first row is the lower one, (1, 1) its second pixel.
     std::vector<std::uint8_t> rows(16, 0x80);
@@ -102,7 +98,8 @@ int main(int argc, char** argv) {
     return WriteSparse(argv[2], head, rows, std::uint64_t{offset} + rows.size()) ? 0 : 1;
   }
   if (mode == "make-tail" && argc == 4) {
-    std::vector<std::uint8_t> head = Header(8, 1, {0x808080, 0});
+    std::vector<std::uint8_t> head =
+        Header(8, BmpSpec::Coding::kRle8, {Rgb(0x80, 0x80, 0x80), kBlack});
     // Lower row: grey, black; upper row: two grey; end of bitmap.
     const std::vector<std::uint8_t> stream = {1, 0, 1, 1, 0, 0, 2, 0, 0, 0, 0, 1};
     head.insert(head.end(), stream.begin(), stream.end());

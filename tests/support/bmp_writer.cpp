@@ -131,6 +131,12 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
     pixels.push_back(1);
   }
 
+  Bytes file = BmpHeader(spec, static_cast<std::uint32_t>(pixels.size()));
+  file.insert(file.end(), pixels.begin(), pixels.end());
+  return file;
+}
+
+std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_bytes) {
   Bytes info;
   Put32(info, static_cast<std::uint32_t>(spec.info_size));
   if (spec.info_size == 12) {
@@ -145,7 +151,7 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
     Put16(info, static_cast<std::uint32_t>(spec.bits));
     const std::uint32_t compression[] = {0, 1, 2, 3};
     Put32(info, compression[static_cast<int>(spec.coding)]);
-    Put32(info, static_cast<std::uint32_t>(pixels.size()));
+    Put32(info, pixel_bytes);
     Put32(info, 2835);
     Put32(info, 2835);
     Put32(info, spec.colours_used);
@@ -168,11 +174,10 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
 
   Bytes file = {'B', 'M'};
   const auto offset = static_cast<std::uint32_t>(14 + info.size());
-  Put32(file, offset + static_cast<std::uint32_t>(pixels.size()));
+  Put32(file, offset + pixel_bytes);
   Put32(file, 0);
   Put32(file, offset);
   file.insert(file.end(), info.begin(), info.end());
-  file.insert(file.end(), pixels.begin(), pixels.end());
   return file;
 }
 

@@ -32,6 +32,10 @@ struct BmpSpec {
 std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
                                    const std::function<std::uint32_t(int, int)>& pixel);
 
+// The file header and everything up to the pixels (info header, masks, palette) for a file
+// whose pixel array holds pixel_bytes, so that a large file can be streamed row by row.
+std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_bytes);
+
 // A 4 x 4 black PNG: a real picture file that is not a BMP, the same bytes on every system.
 std::vector<std::uint8_t> BlackPng();
 
