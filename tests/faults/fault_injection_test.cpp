@@ -58,11 +58,7 @@ Outcome Drive(const std::vector<std::string>& arguments,
   std::vector<std::string> argv = {DOTLOOM_FAULT_DRIVER};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
 
-  int pipe_fds[2];
-  EXPECT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(pipe_fds[1], STDOUT_FILENO);
+  const testing::ChildOutcome child = testing::RunInChild([&] {
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -70,19 +66,11 @@ Outcome Drive(const std::vector<std::string>& arguments,
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     ::execve(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(pipe_fds[1]);
+    return 127;
+  });
   Outcome outcome;
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
-    outcome.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(pipe_fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome.status = child.status;
+  outcome.output = child.output;
   std::istringstream lines(outcome.output);
   std::string line;
   while (std::getline(lines, line)) {

@@ -5,9 +5,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <cerrno>
@@ -53,6 +56,18 @@ TempDir::TempDir() {
 }
 
 #endif
+
+void ScriptedDialog::Answer() {
+  ++shown_;
+  if (always_) {
+    file_name_ = *always_;
+    return;
+  }
+  const std::optional<fs::path> next = answers_.front();
+  answers_.pop_front();
+  if (!next) throw std::runtime_error("dialog failed");
+  file_name_ = *next;
+}
 
 TempDir::~TempDir() {
   std::error_code ignored;
@@ -113,5 +128,70 @@ int OpenDescriptorCount() {
   return count;
 #endif
 }
+
+ByteVector BitfileOf(const std::function<bool(int, int)>& black) {
+  ByteVector bytes(576, 0);
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 96; ++x) {
+      if (black(x, y)) {
+        bytes[static_cast<std::size_t>(96 * (y / 8) + x)] |=
+            static_cast<std::uint8_t>(1U << static_cast<unsigned>(y % 8));
+      }
+    }
+  }
+  return bytes;
+}
+
+bool IsBlackInBitfile(const ByteVector& bytes, int x, int y) {
+  if (x < 0 || y < 0 || x >= 96 || y >= 48) return false;
+  const auto offset = static_cast<std::size_t>(96 * (y / 8) + x);
+  return offset < bytes.size() && ((bytes[offset] >> static_cast<unsigned>(y % 8)) & 1U) != 0;
+}
+
+#ifndef _WIN32
+
+ChildOutcome RunInChild(const std::function<int()>& body) {
+  ChildOutcome outcome;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return {-1, "pipe failed"};
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return {-1, "fork failed"};
+  }
+  if (child == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::_exit(body());
+  }
+  ::close(fds[1]);
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0) {
+    outcome.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string InChild(const std::function<std::string()>& body) {
+  const ChildOutcome outcome = RunInChild([&] {
+    std::string report;
+    try {
+      report = body();
+    } catch (const std::exception& error) {
+      report = std::string("threw: ") + error.what();
+    }
+    const ssize_t ignored = ::write(STDOUT_FILENO, report.data(), report.size());
+    static_cast<void>(ignored);
+    return 0;
+  });
+  return outcome.status == 0 ? outcome.output : "child did not exit";
+}
+
+#endif
 
 }  // namespace dotloom::testing

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,19 +31,30 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A dialog that answers every question with the same path, as a user who always picks the
-// same file would.
-class FixedDialog : public FileDialog {
+// The file dialog of the tests, benchmarks and fuzz targets. Answers every dialog with the
+// same path, as a user who always picks the same file would, or each with the next scripted
+// path, nullopt standing for a dialog that fails. Like the real dialog object, it keeps its
+// last answer until the next dialog.
+class ScriptedDialog : public FileDialog {
  public:
-  explicit FixedDialog(std::filesystem::path answer) : answer_(std::move(answer)) {}
+  explicit ScriptedDialog(std::filesystem::path always) : always_(std::move(always)) {}
+  explicit ScriptedDialog(std::deque<std::optional<std::filesystem::path>> answers)
+      : answers_(std::move(answers)) {}
 
-  void ShowOpen() override {}
-  void ShowSave() override {}
-  std::filesystem::path FileName() const override { return answer_; }
+  void ShowOpen() override { Answer(); }
+  void ShowSave() override { Answer(); }
+  std::filesystem::path FileName() const override { return file_name_; }
+  int shown() const { return shown_; }
 
  private:
-  std::filesystem::path answer_;
+  void Answer();
+
+  std::optional<std::filesystem::path> always_;
+  std::deque<std::optional<std::filesystem::path>> answers_;
+  std::filesystem::path file_name_;
+  int shown_ = 0;
 };
+using FixedDialog = ScriptedDialog;
 
 using ByteVector = std::vector<std::uint8_t>;
 
@@ -55,9 +69,31 @@ ByteVector ReadFile(const std::filesystem::path& path);
 // the caller skips the case.
 std::filesystem::path PrivateDevice(const std::filesystem::path& dir, const std::string& name,
                                     const std::string& kind);
+// The Bitfile layout written out on its own, as the oracle the codec is checked against:
+// pixel (x, y) of the 96 x 48 area is bit y % 8 of the byte at 96 * (y / 8) + x, 1 for black.
+// The 576 bytes whose black pixels are those for which black(x, y) holds:
+ByteVector BitfileOf(const std::function<bool(int, int)>& black);
+// Whether pixel (x, y) is black in bytes; bytes missing from a short file count as 0, and a
+// pixel outside the area is never black.
+bool IsBlackInBitfile(const ByteVector& bytes, int x, int y);
 // How many entries folder holds, to show that nothing was left beside a file.
 int EntriesIn(const std::filesystem::path& folder);
 // Descriptors this process has open now, to show that a failure closed what it opened.
 int OpenDescriptorCount();
+
+#ifndef _WIN32
+// What a child process ended with: its exit status (-1 when it did not exit) and what it
+// wrote to its standard output.
+struct ChildOutcome {
+  int status = -1;
+  std::string output;
+};
+// Runs body in a child process, whose return value is its exit status: a test may change its
+// user, mounts, limits or signals there, or exec another program, without touching its own.
+ChildOutcome RunInChild(const std::function<int()>& body);
+// The same for a body that reports what went wrong ("" when all went as expected); an
+// exception it throws is reported too.
+std::string InChild(const std::function<std::string()>& body);
+#endif
 
 }  // namespace dotloom::testing

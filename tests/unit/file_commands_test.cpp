@@ -27,36 +27,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ByteVector;
 using testing::ReadFile;
+using testing::ScriptedDialog;
 using testing::TempDir;
 using testing::WriteFile;
 
 constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
-
-// Answers each dialog with the next scripted path; nullopt stands for a dialog that fails.
-// Like the real dialog object, it keeps its last answer until the next dialog.
-class ScriptedDialog : public FileDialog {
- public:
-  explicit ScriptedDialog(std::deque<std::optional<fs::path>> answers)
-      : answers_(std::move(answers)) {}
-
-  void ShowOpen() override { Answer(); }
-  void ShowSave() override { Answer(); }
-  fs::path FileName() const override { return file_name_; }
-  int shown() const { return shown_; }
-
- private:
-  void Answer() {
-    ++shown_;
-    const std::optional<fs::path> next = answers_.front();
-    answers_.pop_front();
-    if (!next) throw std::runtime_error("dialog failed");
-    file_name_ = *next;
-  }
-
-  std::deque<std::optional<fs::path>> answers_;
-  fs::path file_name_;
-  int shown_ = 0;
-};
 
 void Open(Canvas& canvas, const std::optional<fs::path>& answer) {
   ScriptedDialog dialog({answer});
@@ -213,19 +188,16 @@ TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas)
   WriteFile(dir_ / "keep.bmp", ByteVector{1, 2, 3});
   WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));
   Open(canvas_, dir_ / "old.bit");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{100, 100};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    SaveAs(canvas_, dir_ / "keep.bmp");
-    SaveAs(canvas_, dir_ / "keep.bit");
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the commands fail silently";
+  EXPECT_EQ(testing::InChild([&] {
+              ::signal(SIGXFSZ, SIG_IGN);
+              const rlimit limit{100, 100};
+              ::setrlimit(RLIMIT_FSIZE, &limit);
+              SaveAs(canvas_, dir_ / "keep.bmp");
+              SaveAs(canvas_, dir_ / "keep.bit");
+              return std::string();
+            }),
+            "")
+      << "the commands fail silently";
   EXPECT_EQ(ReadFile(dir_ / "keep.bmp"), (ByteVector{1, 2, 3}));
   EXPECT_EQ(ReadFile(dir_ / "keep.bit"), ByteVector(100, 0)) << "the first 100 bytes were written";
 #endif

@@ -32,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ByteVector;
 using testing::EntriesIn;
+using testing::InChild;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -83,58 +84,20 @@ TEST(ReplaceFileContentsTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   TempDir dir;
   const ByteVector old_bytes(10, 7);
   WriteFile(dir / "a.bmp", old_bytes);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{100, 100};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    try {
-      ReplaceFileContents(dir / "a.bmp", ByteVector(1000, 1));
-    } catch (const std::system_error& error) {
-      ::_exit(error.code().value() == EFBIG ? 0 : 2);
-    }
-    ::_exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(InChild([&]() -> std::string {
+              ::signal(SIGXFSZ, SIG_IGN);
+              const rlimit limit{100, 100};
+              ::setrlimit(RLIMIT_FSIZE, &limit);
+              try {
+                ReplaceFileContents(dir / "a.bmp", ByteVector(1000, 1));
+              } catch (const std::system_error& error) {
+                return error.code().value() == EFBIG ? "" : "failed otherwise";
+              }
+              return "did not fail";
+            }),
+            "");
   EXPECT_EQ(ReadFile(dir / "a.bmp"), old_bytes);
   EXPECT_EQ(EntriesIn(dir.path()), 1);
-}
-
-// Runs body in a child process, which may change its user or mounts without touching the
-// test's own; returns what body reports ("" when all went as expected).
-std::string InChild(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed";
-  const pid_t child = ::fork();
-  if (child < 0) return "fork failed";
-  if (child == 0) {
-    ::close(fds[0]);
-    std::string report;
-    try {
-      report = body();
-    } catch (const std::exception& error) {
-      report = std::string("threw: ") + error.what();
-    }
-    const ssize_t ignored = ::write(fds[1], report.data(), report.size());
-    static_cast<void>(ignored);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string report;
-  char buffer[512];
-  ssize_t got = 0;
-  while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0) {
-    report.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  if (!WIFEXITED(status)) return "child did not exit";
-  return report;
 }
 
 constexpr uid_t kNobody = 65534;
