@@ -81,17 +81,7 @@ Picture Previous() {
   return picture;
 }
 
-ByteVector Bits(const std::function<bool(int, int)>& black) {
-  BitfileCodec::Bytes bytes{};
-  for (int y = 0; y < 48; ++y) {
-    for (int x = 0; x < 96; ++x) {
-      if (black(x, y))
-        bytes[static_cast<std::size_t>(96 * (y / 8) + x)] |=
-            static_cast<std::uint8_t>(1U << static_cast<unsigned>(y % 8));
-    }
-  }
-  return {bytes.begin(), bytes.end()};
-}
+constexpr auto Bits = &testing::BitfileOf;
 
 const ByteVector& FailedBits() {
   static const ByteVector bits = Bits([](int x, int y) { return x == 40 && y == 40; });

@@ -125,44 +125,23 @@ static int OpenFault(int flags) {
   return Whole(Fault(kOpen));
 }
 
-int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
+/* open, open64 and openat; the mode comes only with flags that may create a file. */
+#define OPEN_WRAPPER(name, parameters, arguments) \
+  int name parameters {                           \
+    mode_t mode = 0;                              \
+    if (flags & (O_CREAT | O_TMPFILE)) {          \
+      va_list list;                               \
+      va_start(list, flags);                      \
+      mode = va_arg(list, mode_t);                \
+      va_end(list);                               \
+    }                                             \
+    const int f = OpenFault(flags);               \
+    return f ? Fail(f) : REAL(name) arguments;    \
   }
-  const int f = OpenFault(flags);
-  if (f) return Fail(f);
-  return REAL(open)(path, flags, mode);
-}
 
-int open64(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
-  }
-  const int f = OpenFault(flags);
-  if (f) return Fail(f);
-  return REAL(open64)(path, flags, mode);
-}
-
-int openat(int dir, const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
-  }
-  const int f = OpenFault(flags);
-  if (f) return Fail(f);
-  return REAL(openat)(dir, path, flags, mode);
-}
+OPEN_WRAPPER(open, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(open64, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
 
 /* glibc opens the temporary file of mkostemp internally, out of reach of open above. */
 int mkostemp(char* pattern, int flags) {

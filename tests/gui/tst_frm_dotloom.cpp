@@ -27,11 +27,13 @@
 #include "image/colour.h"
 #include "platform/qt/path_conversion.h"
 #include "tests/gui/file_dialog_answer.h"
+#include "tests/support/test_support.h"
 
 namespace dotloom {
 namespace {
 
 using testing::FileDialogAnswer;
+using testing::IsBlackInBitfile;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kBitfileBytes = 576;
@@ -52,16 +54,6 @@ Bytes Pattern() {
 }
 
 Bytes Blank() { return Bytes(kBitfileBytes); }
-
-// What a Bitfile shows, straight from the layout: pixel (x, y) is bit y % 8 of the byte at
-// 96 * (y / 8) + x. Bytes missing from a short file count as 0.
-bool IsBlackIn(const Bytes& bytes, int x, int y) {
-  if (x >= 96 || y >= 48) return false;
-  const std::size_t offset =
-      std::size_t{96} * static_cast<std::size_t>(y / 8) + static_cast<std::size_t>(x);
-  return offset < bytes.size() &&
-         ((static_cast<unsigned>(bytes[offset]) >> static_cast<unsigned>(y % 8)) & 1U) != 0;
-}
 
 QByteArray ToByteArray(const Bytes& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())};
@@ -115,8 +107,9 @@ QRect InteriorInWindow(const frmDotloom& window) {
 // over the canvas's background colour.
 int CanvasMismatches(frmDotloom& window, const Bytes& bytes) {
   const QRgb back = ToQRgb(window.Picture1()->canvas().BackColor());
-  return Mismatches(ShownOnScreen(window), DeviceRatio(window), InteriorInWindow(window),
-                    [&](int x, int y) { return IsBlackIn(bytes, x, y) ? qRgb(0, 0, 0) : back; });
+  return Mismatches(
+      ShownOnScreen(window), DeviceRatio(window), InteriorInWindow(window),
+      [&](int x, int y) { return IsBlackInBitfile(bytes, x, y) ? qRgb(0, 0, 0) : back; });
 }
 
 // Counts the paint events a widget gets, so that a test can wait for the repaint a command
@@ -345,9 +338,10 @@ class FrmDotloomTest : public QObject {
       const QImage image(path);
       QCOMPARE(image.size(), kInteriorRect.size());
       const QRgb back = ToQRgb(window_->Picture1()->canvas().BackColor());
-      QCOMPARE(Mismatches(
-                   image, 1, image.rect(),
-                   [&](int x, int y) { return IsBlackIn(Pattern(), x, y) ? qRgb(0, 0, 0) : back; }),
+      QCOMPARE(Mismatches(image, 1, image.rect(),
+                          [&](int x, int y) {
+                            return IsBlackInBitfile(Pattern(), x, y) ? qRgb(0, 0, 0) : back;
+                          }),
                0);
     } else {
       QCOMPARE(files, expected_files);
