@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
-# Leaves the Wine prefix in $WINEPREFIX (made, its server ended) mapping no device of the
-# machine, so that no program under test can reach one by a name such as COM1.
+# Leaves the Wine prefix in $WINEPREFIX (made; its server may still run, and is waited for)
+# mapping no device of the machine, so that no program under test can reach one by a name
+# such as COM1.
 #
 #   wine-devices.sh
 #

@@ -7,13 +7,14 @@
 #
 # With --prefix, DIR is made on first use and kept for later runs (the Windows build passes
 # its build/windows/wineprefix, as making a prefix takes Wine a while); runs that start at
-# once wait for the one that makes it. Without --prefix, a fresh prefix is made in $TMPDIR
-# and removed afterwards. Wine's debug output and its crash dialog are off, so a crashing
-# test fails instead of waiting for a click; no display is needed for console programs. The
-# prefix reports Windows 10. The program's exit status is returned.
+# once wait for the one that makes it, and without a program it is only made. Without
+# --prefix, a fresh prefix is made in $TMPDIR and removed afterwards. Wine's debug output and
+# its crash dialog are off, so a crashing test fails instead of waiting for a click; no
+# display is needed for console programs. The prefix reports Windows 10 and maps no device of
+# the machine. The program's exit status is returned.
 set -euo pipefail
 
-usage() { sed -n '4,13s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '4,14s/^# \{0,1\}//p' "$0"; }
 
 scripts="$(cd "$(dirname "$0")" && pwd)"
 prefix=""
@@ -22,7 +23,7 @@ case "${1:-}" in
   --prefix) prefix="${2:?--prefix needs a folder}"; shift 2 ;;
   --prefix=*) prefix="${1#--prefix=}"; shift ;;
 esac
-[[ $# -ge 1 ]] || { usage >&2; exit 2; }
+[[ $# -ge 1 || -n $prefix ]] || { usage >&2; exit 2; }
 
 export WINEDEBUG=-all
 export WINEARCH=win64
@@ -54,8 +55,7 @@ make_prefix() {
     >/dev/null 2>&1
   # Windows 10, the oldest the program is built for, rather than Wine's default of 7.
   wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
-  # The registry reaches the disk when the server ends.
-  wineserver --wait
+  # The registry reaches the disk when the server ends, which wine-devices.sh waits for.
   "$scripts/wine-devices.sh"
   touch "$WINEPREFIX/.dotloom-ready-no-devices"
 }
@@ -69,6 +69,7 @@ if [[ -n "$prefix" ]]; then
     make_prefix
   ) 9>"$WINEPREFIX.lock"
   server_folder "$(dirname "$WINEPREFIX")" "$(basename "$WINEPREFIX")"
+  [[ $# -ge 1 ]] || exit 0
   exec wine "$@"
 fi
 
