@@ -2,11 +2,11 @@
 // Copyright (c) 2026 The Dotloom authors
 #include "app/win32/frm_dotloom.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "app/win32/resources.h"
 #include "commands/file_commands.h"
+#include "image/pixel_scale.h"
 #include "platform/win32/win32_handles.h"
 
 namespace dotloom {
@@ -77,9 +77,9 @@ void frmDotloom::Show(int show_command) const {
 }
 
 void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
-  // The largest whole factor, so that a canvas pixel stays a square block of screen pixels.
-  const int scale = std::max(1, static_cast<int>(dpi) / USER_DEFAULT_SCREEN_DPI);
-  const SIZE picture = picture1_->Place(scale, dpi);
+  // A whole factor, so that a canvas pixel stays a square block of screen pixels.
+  const int scale = PixelScale(static_cast<double>(dpi) / USER_DEFAULT_SCREEN_DPI);
+  const SIZE picture = picture1_->Place(scale);
   // One canvas column wider than the picture control: the form's own background shows there.
   const SIZE client{picture.cx + scale, picture.cy};
 
