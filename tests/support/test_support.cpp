@@ -145,7 +145,8 @@ ByteVector BitfileOf(const std::function<bool(int, int)>& black) {
 bool IsBlackInBitfile(const ByteVector& bytes, int x, int y) {
   if (x < 0 || y < 0 || x >= 96 || y >= 48) return false;
   const auto offset = static_cast<std::size_t>(96 * (y / 8) + x);
-  return offset < bytes.size() && ((bytes[offset] >> static_cast<unsigned>(y % 8)) & 1U) != 0;
+  return offset < bytes.size() &&
+         ((static_cast<unsigned>(bytes[offset]) >> static_cast<unsigned>(y % 8)) & 1U) != 0;
 }
 
 #ifndef _WIN32
