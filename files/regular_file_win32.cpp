@@ -1,60 +1,97 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
+// RegularFile over Windows handles, and the namespace rule every open of the file layer
+// follows.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cstdint>
+#include <cwctype>
 #include <string>
-#include <system_error>
-#include <utility>
+#include <string_view>
 
 #include "files/regular_file.h"
+#include "files/win32_path.h"
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace fs = std::filesystem;
+using win32::ThrowError;
+using win32::ThrowLastError;
+
+bool FileTraits::Close(Handle handle) { return ::CloseHandle(handle) != FALSE; }
+
+namespace win32files {
 namespace {
 
-// A path in an error message, as UTF-8: path.string() would throw on a name that the
-// ANSI code page cannot spell.
-std::string Text(const fs::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return {utf8.begin(), utf8.end()};
+bool SameLetters(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
 }
 
-[[noreturn]] void ThrowError(DWORD error, const std::string& what) {
-  throw std::system_error(static_cast<int>(error), std::system_category(), what);
+bool StartsWithLetters(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && SameLetters(text.substr(0, prefix.size()), prefix);
 }
 
-[[noreturn]] void ThrowLastError(const std::string& what) { ThrowError(::GetLastError(), what); }
+// "C:\" and the like.
+bool IsDriveRoot(std::wstring_view text) {
+  const wchar_t letter = text.empty() ? L'\0' : static_cast<wchar_t>(text[0] | 0x20);
+  return text.size() >= 3 && letter >= L'a' && letter <= L'z' && text[1] == L':' &&
+         text[2] == L'\\';
+}
 
-HANDLE ToHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// Closes on scope exit.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+// The names Windows gives its legacy devices in every folder, whatever follows the first dot;
+// refused on every version of Windows alike, also where a version lets them through.
+bool IsDeviceName(std::wstring_view name) {
+  std::wstring_view base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.remove_suffix(1);
+  for (const std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (SameLetters(base, device)) return true;
   }
+  if (base.size() != 4) return false;
+  const std::wstring_view kind = base.substr(0, 3);
+  const wchar_t digit = base[3];
+  const bool numbered = (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' ||
+                        digit == L'\u00B2' || digit == L'\u00B3';
+  return numbered && (SameLetters(kind, L"COM") || SameLetters(kind, L"LPT"));
+}
 
-  HANDLE get() const { return handle_; }
-  HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-  void Close() {
-    if (!::CloseHandle(Release())) ThrowLastError("close");
+// Checks the part after the drive ("C:\") or the server and share: no stream syntax, no
+// component that a long form would pass on unresolved, no device name.
+bool AcceptableComponents(std::wstring_view rest) {
+  if (rest.find(L':') != std::wstring_view::npos) return false;  // a stream, ::$DATA
+  std::wstring_view last;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find(L'\\'), rest.size());
+    const std::wstring_view component = rest.substr(0, end);
+    if (component == L"." || component == L"..") return false;
+    if (!component.empty()) last = component;
+    rest.remove_prefix(std::min(end + 1, rest.size()));
   }
+  return !last.empty() && !IsDeviceName(last);
+}
 
- private:
-  HANDLE handle_;
-};
+// "server\share\rest" of a UNC path: a real server's share other than its pipes and
+// mailslots, with a file below it.
+bool AcceptableShare(std::wstring_view unc) {
+  const std::size_t server_end = unc.find(L'\\');
+  if (server_end == 0 || server_end == std::wstring_view::npos) return false;
+  const std::wstring_view server = unc.substr(0, server_end);
+  if (server == L"." || server == L"?") return false;
+  const std::wstring_view after = unc.substr(server_end + 1);
+  const std::size_t share_end = after.find(L'\\');
+  if (share_end == 0 || share_end == std::wstring_view::npos) return false;
+  const std::wstring_view share = after.substr(0, share_end);
+  if (SameLetters(share, L"pipe") || SameLetters(share, L"mailslot")) return false;
+  return server.find(L':') == std::wstring_view::npos &&
+         AcceptableComponents(after.substr(share_end + 1));
+}
 
-// The absolute form Windows itself gives path. Legacy device names map into the device
-// namespace here ("C:\work\CON.bit" becomes "\\.\CON"), which lets a device be refused by
-// its name, before anything opens it: opening some devices (a printer port) can block.
-std::wstring FullPath(const fs::path& path) {
-  const std::wstring& name = path.native();
+// The absolute form Windows itself gives a path: relative parts resolved, and a legacy
+// device name mapped into the device namespace ("C:\work\CON.bit" becomes "\\.\CON").
+std::wstring FullPath(const std::wstring& name, const fs::path& path) {
   std::wstring full(std::max<std::size_t>(name.size() + 1, MAX_PATH), L'\0');
   for (;;) {
     const DWORD length =
@@ -68,16 +105,43 @@ std::wstring FullPath(const fs::path& path) {
   }
 }
 
-bool IsDeviceNamespace(const std::wstring& full) { return full.starts_with(L"\\\\.\\"); }
+}  // namespace
 
-// Refuses a path that names a device, a pipe or another object outside the file system.
-void RefuseDeviceName(const fs::path& path) {
-  if (IsDeviceNamespace(FullPath(path))) ThrowError(ERROR_FILE_NOT_FOUND, Text(path));
+std::string Text(const fs::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return {utf8.begin(), utf8.end()};
 }
 
-// Keeps handle only when it is a file on disk and not a folder; a console, a pipe or a
-// serial port is refused like a missing file.
-void RequireDiskFile(HANDLE handle, const fs::path& path) {
+std::wstring OpenableForm(const fs::path& path) {
+  constexpr std::wstring_view kLong = L"\\\\?\\";
+  constexpr std::wstring_view kLongUnc = L"\\\\?\\UNC\\";
+  std::wstring name = path.native();
+  std::replace(name.begin(), name.end(), L'/', L'\\');
+  // \??\ reaches the object manager's names directly; \\?\ forms are taken as they are
+  // written, since Windows itself does not resolve them either.
+  if (name.empty() || name.starts_with(L"\\??\\")) ThrowError(ERROR_FILE_NOT_FOUND, Text(path));
+  const std::wstring full = name.starts_with(kLong) ? name : FullPath(name, path);
+  const std::wstring_view view = full;
+  if (StartsWithLetters(view, kLongUnc)) {
+    if (AcceptableShare(view.substr(kLongUnc.size()))) return full;
+  } else if (view.starts_with(kLong)) {
+    const std::wstring_view drive = view.substr(kLong.size());
+    if (IsDriveRoot(drive) && AcceptableComponents(drive.substr(3))) return full;
+  } else if (view.starts_with(L"\\\\")) {
+    if (AcceptableShare(view.substr(2))) return std::wstring(kLongUnc) + full.substr(2);
+  } else if (IsDriveRoot(view) && AcceptableComponents(view.substr(3))) {
+    return std::wstring(kLong) + full;
+  }
+  ThrowError(ERROR_FILE_NOT_FOUND, "not a drive or share path: " + Text(path));
+}
+
+UniqueFile Open(const std::wstring& openable, DWORD access, DWORD share, DWORD disposition) {
+  return UniqueFile(::CreateFileW(
+      openable.c_str(), access, share, nullptr, disposition,
+      FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+}
+
+BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const fs::path& path) {
   const DWORD type = ::GetFileType(handle);
   if (type != FILE_TYPE_DISK) {
     ThrowError(type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR ? ::GetLastError()
@@ -89,16 +153,10 @@ void RequireDiskFile(HANDLE handle, const fs::path& path) {
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     ThrowError(ERROR_DIRECTORY, Text(path));
   }
+  return information;
 }
 
-std::intptr_t OpenDiskFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
-  RefuseDeviceName(path);
-  ScopedHandle handle(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (handle.get() == INVALID_HANDLE_VALUE) ThrowLastError("open " + Text(path));
-  RequireDiskFile(handle.get(), path);
-  return reinterpret_cast<std::intptr_t>(handle.Release());
-}
+namespace {
 
 // ReadFile and WriteFile take a DWORD count.
 DWORD Chunk(std::size_t size) {
@@ -112,201 +170,70 @@ OVERLAPPED At(std::uint64_t offset) {
   return position;
 }
 
-void WriteAll(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+}  // namespace
+
+DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
   while (!bytes.empty()) {
     OVERLAPPED position = At(offset);
     DWORD written = 0;
     if (!::WriteFile(handle, bytes.data(), Chunk(bytes.size()), &written, &position)) {
-      ThrowLastError("write");
+      return ::GetLastError();
     }
-    if (written == 0) ThrowError(ERROR_WRITE_FAULT, "write made no progress");
+    if (written == 0) return ERROR_WRITE_FAULT;  // no progress
     bytes = bytes.subspan(written);
     offset += written;
   }
+  return NO_ERROR;
 }
 
-// A name beside target that no other file has yet: the temporary file, or the old file's
-// backup while it is replaced.
-std::wstring SiblingName(const fs::path& target, const wchar_t* kind) {
-  static std::atomic<unsigned> counter{0};
-  // A short prefix of the target's name keeps the temporary name within the name limit.
-  constexpr std::size_t kMaxPrefix = 200;
-  const std::wstring prefix = target.filename().native().substr(0, kMaxPrefix);
-  const unsigned long long stamp = ::GetTickCount64();
-  const std::wstring name = L"~" + prefix + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(stamp) + L"-" + std::to_wstring(++counter) + kind;
-  return (target.parent_path() / name).native();
-}
-
-// The file a save writes first; removed on scope exit unless it was moved into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const fs::path& beside) {
-    constexpr int kAttempts = 100;
-    for (int i = 0; i < kAttempts; ++i) {
-      path_ = SiblingName(beside, L".tmp");
-      handle_ = ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle_ != INVALID_HANDLE_VALUE) return;
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        ThrowError(error, "create temporary file");
-      }
-    }
-    ThrowError(ERROR_FILE_EXISTS, "create temporary file");
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-    if (!kept_) ::DeleteFileW(path_.c_str());
-  }
-
-  HANDLE handle() const { return handle_; }
-  const std::wstring& path() const { return path_; }
-
-  void Close() {
-    if (!::CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE))) {
-      ThrowLastError("close temporary file");
-    }
-  }
-  void Keep() { kept_ = true; }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  std::wstring path_;
-  bool kept_ = false;
-};
-
-// The path of the file a handle has open, with links followed, so that a replaced link
-// stays a link; path itself when Windows cannot tell.
-fs::path FinalPath(HANDLE handle, const fs::path& path) {
-  std::wstring final_path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        handle, final_path.data(), static_cast<DWORD>(final_path.size()), VOLUME_NAME_DOS);
-    if (length == 0) return path;
-    if (length < final_path.size()) {
-      final_path.resize(length);
-      return final_path;
-    }
-    final_path.resize(length);
+void WriteAll(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  if (const DWORD error = WriteAllOrError(handle, bytes, offset); error != NO_ERROR) {
+    ThrowError(error, "write");
   }
 }
 
-// Where an existing target really is, or an empty path when there is no target yet. A
-// target the user may not write (read-only, or denied by its security settings), a folder
-// and anything that is not a file on disk are refused, so a save never overrides them.
-struct Target {
-  fs::path path;  // empty when there is no file yet
-  DWORD attributes = 0;
-  DWORD links = 0;
-};
-
-Target WritableTarget(const fs::path& target) {
-  RefuseDeviceName(target);
-  ScopedHandle handle(::CreateFileW(target.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (handle.get() == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return {};
-    ThrowError(error, "open " + Text(target));
-  }
-  RequireDiskFile(handle.get(), target);
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(handle.get(), &information)) {
-    ThrowLastError("stat " + Text(target));
-  }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(target));
-  }
-  Target found{FinalPath(handle.get(), target), information.dwFileAttributes,
-               information.nNumberOfLinks};
-  handle.Close();
-  return found;
+void CloseOrThrow(UniqueFile& file, const std::string& what) {
+  if (!file.Close()) ThrowLastError(what);
 }
 
-// Puts replacement in the place of target, which keeps its attributes and security
-// settings. The old file goes to a backup name first, so that it can be put back when the
-// new one cannot be moved in.
-void ReplaceExisting(const fs::path& target, const std::wstring& replacement) {
-  const std::wstring backup = SiblingName(target, L".old");
-  if (::ReplaceFileW(target.c_str(), replacement.c_str(), backup.c_str(),
-                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-    ::DeleteFileW(backup.c_str());
-    return;
-  }
-  const DWORD error = ::GetLastError();
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-    // The old file is under the backup name and the new one could not take its place.
-    ::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
-  }
-  ThrowError(error, "replace " + Text(target));
+}  // namespace win32files
+
+using namespace win32files;
+
+namespace {
+
+UniqueFile OpenDiskFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
+  UniqueFile file = Open(OpenableForm(path), access, share, disposition);
+  if (!file) ThrowLastError("open " + Text(path));
+  RequireDiskFile(file.get(), path);
+  return file;
 }
 
-// Writes bytes over the file at path where it is, for a file that a new one cannot stand in
-// for: one with other names (hard links), which a replacement would leave holding the old
-// bytes. Room is reserved first, so that a full disk changes nothing.
-void WriteInPlace(const fs::path& path, std::span<const std::uint8_t> bytes) {
-  ScopedHandle handle(
-      reinterpret_cast<HANDLE>(OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING)));
-  FILE_ALLOCATION_INFO room{};
-  room.AllocationSize.QuadPart = static_cast<LONGLONG>(bytes.size());
-  if (!::SetFileInformationByHandle(handle.get(), FileAllocationInfo, &room, sizeof room)) {
-    const DWORD error = ::GetLastError();
-    // A file system that cannot reserve room still writes; a full one stops here.
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) ThrowError(error, "reserve");
-  }
-  WriteAll(handle.get(), bytes, 0);
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes.size());
-  if (!::SetFileInformationByHandle(handle.get(), FileEndOfFileInfo, &end, sizeof end)) {
-    ThrowLastError("set length");
-  }
-  if (!::FlushFileBuffers(handle.get())) ThrowLastError("flush");
-  handle.Close();
-}
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
 
 RegularFile RegularFile::OpenForReading(const fs::path& path) {
-  return RegularFile(OpenDiskFile(
-      path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
+  return RegularFile(OpenDiskFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING));
 }
 
 RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  RegularFile file(OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
+  UniqueFile file = OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
   // Windows refuses to open a read-only file for writing, but an administrator under Wine is
   // let through by the Unix permissions behind it; refused here whoever runs the program.
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(ToHandle(file.handle_), &information)) {
+  if (!::GetFileInformationByHandle(file.get(), &information)) {
     ThrowLastError("stat " + Text(path));
   }
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(path));
   }
-  return file;
-}
-
-RegularFile::RegularFile(RegularFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)) {}
-
-RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
-  if (this != &other) {
-    if (handle_ != kNoHandle) ::CloseHandle(ToHandle(handle_));
-    handle_ = std::exchange(other.handle_, kNoHandle);
-  }
-  return *this;
-}
-
-RegularFile::~RegularFile() {
-  if (handle_ != kNoHandle) ::CloseHandle(ToHandle(handle_));
+  return RegularFile(std::move(file));
 }
 
 std::uint64_t RegularFile::Size() const {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(ToHandle(handle_), &size)) ThrowLastError("size");
+  if (!::GetFileSizeEx(file_.get(), &size)) ThrowLastError("size");
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
@@ -315,7 +242,7 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
   while (total < buffer.size()) {
     OVERLAPPED position = At(offset + total);
     DWORD got = 0;
-    if (!::ReadFile(ToHandle(handle_), buffer.data() + total, Chunk(buffer.size() - total), &got,
+    if (!::ReadFile(file_.get(), buffer.data() + total, Chunk(buffer.size() - total), &got,
                     &position)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_HANDLE_EOF) break;
@@ -328,43 +255,9 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
 }
 
 void RegularFile::WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const {
-  WriteAll(ToHandle(handle_), bytes, offset);
+  WriteAll(file_.get(), bytes, offset);
 }
 
-void RegularFile::Close() {
-  const auto handle = std::exchange(handle_, kNoHandle);
-  if (handle != kNoHandle && !::CloseHandle(ToHandle(handle))) ThrowLastError("close");
-}
-
-void ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes) {
-  const Target found = WritableTarget(target);
-  if (found.links > 1) {
-    WriteInPlace(found.path, bytes);
-    return;
-  }
-  const fs::path& existing = found.path;
-  const fs::path& place = existing.empty() ? target : existing;
-  TemporaryFile temporary(place);
-  WriteAll(temporary.handle(), bytes, 0);
-  if (!::FlushFileBuffers(temporary.handle())) ThrowLastError("flush");
-  temporary.Close();
-  // ReplaceFileW carries the old file's attributes over on Windows, Wine's does not; they
-  // are given to the new file first, so that both keep a hidden file hidden.
-  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  if (!existing.empty() && (found.attributes & kKept) != 0 &&
-      !::SetFileAttributesW(temporary.path().c_str(), found.attributes & kKept)) {
-    ThrowLastError("attributes " + Text(target));
-  }
-  if (existing.empty()) {
-    // No replacing: a file that appeared under that name meanwhile is left alone.
-    if (!::MoveFileExW(temporary.path().c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      ThrowLastError("move into place " + Text(target));
-    }
-  } else {
-    ReplaceExisting(existing, temporary.path());
-  }
-  temporary.Keep();
-}
+void RegularFile::Close() { CloseOrThrow(file_, "close"); }
 
 }  // namespace dotloom

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "files/regular_file.h"
+#include "files/replace_file_contents.h"
 #include "image/bmp_header.h"
 #include "platform/qt/image_conversion.h"
 

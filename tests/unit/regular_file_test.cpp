@@ -25,6 +25,7 @@
 #include <tuple>
 #include <vector>
 
+#include "files/replace_file_contents.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {

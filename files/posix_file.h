@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+// The POSIX file layer's own helpers, shared by its byte I/O and its save rules; not for use
+// outside files/.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "files/unique_handle.h"
+
+namespace dotloom::posix {
+
+[[noreturn]] void ThrowErrno(int error, const std::string& what);
+[[noreturn]] inline void ThrowErrno(const std::string& what) { ThrowErrno(errno, what); }
+
+// Runs call until it succeeds or fails with something other than EINTR.
+template <typename Call>
+auto Retried(Call call) {
+  decltype(call()) result{};
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+inline bool OneOf(int error, std::span<const int> errors) {
+  for (const int listed : errors) {
+    if (error == listed) return true;
+  }
+  return false;
+}
+
+UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode = 0);
+std::string ProcPath(int fd);
+struct stat Status(int fd);
+// Files of kernel file systems (proc, sysfs and the like) only look like files.
+bool OnKernelFileSystem(int fd);
+// Throws unless the file behind fd (an O_PATH descriptor is enough) is a regular file that
+// may be opened.
+void RequireRegular(int fd, const struct stat& status, const std::string& name);
+// Opens, with flags, exactly the file that the O_PATH descriptor `located` names.
+UniqueFile Reopen(int located, const struct stat& status, const std::filesystem::path& path,
+                  int flags);
+// Writes all of bytes at offset; 0, or the errno of the write that failed.
+[[nodiscard]] int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes,
+                                  std::uint64_t offset);
+void WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
+// False, with errno set, when the bytes could not be made to last.
+[[nodiscard]] bool Synced(int fd);
+void SyncDescriptor(int fd, const std::string& what);
+// Closes file, throwing with what when the close fails.
+void CloseOrThrow(UniqueFile& file, const std::string& what);
+
+// Follows symbolic links in the last component, so that a replaced link stays a link.
+std::filesystem::path FollowLinks(std::filesystem::path path);
+
+// The folder that will hold name, and the name in it.
+struct Place {
+  UniqueFile folder;  // O_PATH
+  std::string name;
+};
+Place PlaceOf(const std::filesystem::path& real);
+
+}  // namespace dotloom::posix

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+// The Windows file layer's own helpers, shared by its byte I/O and its save rules; not for
+// use outside files/.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "files/unique_handle.h"
+
+namespace dotloom::win32files {
+
+// A path in an error message, as UTF-8: path.string() would throw on a name that the ANSI
+// code page cannot spell.
+std::string Text(const std::filesystem::path& path);
+
+// The one form of path that the file layer opens: the full, long form of a drive path
+// (\\?\C:\...) or of a path on a share (\\?\UNC\server\share\...). Everything else, the
+// device namespace, \??\, GLOBALROOT, pipes and mailslots of any server, legacy device
+// names and stream names among it, is refused like a missing file before anything opens it.
+std::wstring OpenableForm(const std::filesystem::path& path);
+
+// CreateFileW on an openable form, with what every open of the file layer passes: no
+// impersonation beyond identification, whatever the name turns out to reach. Invalid, with
+// the error in GetLastError(), when the open fails.
+UniqueFile Open(const std::wstring& openable, DWORD access, DWORD share, DWORD disposition);
+
+// Throws unless handle is a file on disk and not a folder; a console, a pipe or a serial
+// port is refused like a missing file.
+BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const std::filesystem::path& path);
+
+// Writes all of bytes at offset; NO_ERROR, or the error of the write that failed.
+[[nodiscard]] DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes,
+                                    std::uint64_t offset);
+void WriteAll(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset);
+
+// Closes file, throwing with what when the close fails.
+void CloseOrThrow(UniqueFile& file, const std::string& what);
+
+}  // namespace dotloom::win32files
