@@ -44,9 +44,12 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 void Remove(const std::wstring& path) {
   UniqueFile file = Open(path, DELETE, kShareAll, OPEN_EXISTING);
   if (!file) return;
-  FILE_DISPOSITION_INFO_EX now{FILE_DISPOSITION_FLAG_DELETE |
-                               FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
-  if (::SetFileInformationByHandle(file.get(), FileDispositionInfoEx, &now, sizeof now)) return;
+  // FileDispositionInfoEx with its flags, which the headers offer only to newer targets.
+  constexpr auto kDispositionInfoEx =
+      static_cast<FILE_INFO_BY_HANDLE_CLASS>(FileIdExtdDirectoryRestartInfo + 1);
+  constexpr DWORD kDeleteNow = 0x1 | 0x2;  // DELETE | POSIX_SEMANTICS
+  DWORD now = kDeleteNow;
+  if (::SetFileInformationByHandle(file.get(), kDispositionInfoEx, &now, sizeof now)) return;
   FILE_DISPOSITION_INFO on_close{TRUE};
   ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &on_close, sizeof on_close);
 }

@@ -3,11 +3,10 @@
 #include "app/win32/frm_dotloom.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "app/win32/resources.h"
 #include "commands/file_commands.h"
-#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace {
@@ -18,23 +17,16 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr DWORD kExStyle = 0;
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(instance, kClassName, &existing) != FALSE) return;
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = procedure;
-  window_class.hInstance = instance;
-  window_class.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
-                                                     IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  window_class.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
-                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                       GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
-  // The form's own background, shown in the column beside the picture control.
-  window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  window_class.lpszClassName = kClassName;
-  if (RegisterClassExW(&window_class) == 0) throw std::runtime_error("RegisterClassExW failed");
+  win32::RegisterWindowClassOnce(instance, kClassName, procedure, [&](WNDCLASSEXW& window_class) {
+    window_class.hIcon = static_cast<HICON>(LoadImageW(
+        instance, MAKEINTRESOURCEW(IDI_DOTLOOM), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    window_class.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
+                                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
+    // The form's own background, shown in the column beside the picture control.
+    window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  });
 }
 
 // "&File" with "&Open" and "&Save As...": no shortcut keys, separators or other items.
@@ -45,7 +37,7 @@ win32::UniqueMenu MakeMenuBar(HMENU& file_menu) {
       AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuFileOpenId, L"&Open") == FALSE ||
       AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuSaveAsId, L"&Save As...") == FALSE ||
       AppendMenuW(bar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(file.get()), L"&File") == FALSE) {
-    throw std::runtime_error("cannot make the menu");
+    win32::ThrowLastError("cannot make the menu");
   }
   file_menu = file.release();  // the bar owns it now
   return bar;
@@ -61,7 +53,7 @@ frmDotloom::frmDotloom(HINSTANCE instance) {
   if (CreateWindowExW(kExStyle, kClassName, L"Dotloom", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                       CW_USEDEFAULT, CW_USEDEFAULT, nullptr, bar.get(), instance,
                       this) == nullptr) {
-    throw std::runtime_error("cannot create the main window");
+    win32::ThrowLastError("cannot create the main window");
   }
   bar.release();  // the window owns it now
 
@@ -154,7 +146,6 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       return 0;
     case WM_NCDESTROY:
       // The handle may be given to another window from now on.
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       static_cast<void>(window_.release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     default:
@@ -164,13 +155,9 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 }
 
 LRESULT CALLBACK frmDotloom::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<frmDotloom*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-    self->window_.reset(hwnd);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<frmDotloom*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = win32::SelfOf<frmDotloom>(hwnd, message, lparam);
   if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCCREATE) self->window_.reset(hwnd);
   // No exception may cross into the system's code; the commands already catch their own.
   try {
     return self->Handle(hwnd, message, wparam, lparam);

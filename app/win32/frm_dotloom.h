@@ -9,7 +9,7 @@
 
 #include "platform/win32/common_dialog.h"
 #include "platform/win32/picture_box.h"
-#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 

@@ -5,18 +5,13 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <stdexcept>
-#include <type_traits>
 #include <vector>
+
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace {
-
-struct ModuleDeleter {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
 
 using DialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEW);
 using ErrorFunction = DWORD(WINAPI*)();
@@ -24,7 +19,7 @@ using ErrorFunction = DWORD(WINAPI*)();
 // The dialogs' library, loaded on first use rather than at start-up: loading it and the shell
 // libraries it pulls in would otherwise delay every launch, dialog or not.
 struct DialogLibrary {
-  std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleDeleter> module;
+  win32::UniqueModule module;
   DialogFunction open = nullptr;
   DialogFunction save = nullptr;
   ErrorFunction error = nullptr;
@@ -94,10 +89,7 @@ void CommonDialog::Show(bool save) {
     // 0 is a cancel; anything else, a name too long for the buffer among them, is a failure.
     const DWORD error = dialogs.error();
     if (error == 0) return;
-    char message[64];
-    std::snprintf(message, sizeof message, "file dialog failed: error 0x%lx",
-                  static_cast<unsigned long>(error));
-    throw std::runtime_error(message);
+    win32::ThrowError(error, "file dialog failed");
   }
   file_name_ = std::filesystem::path(buffer.data());
 }

@@ -3,10 +3,9 @@
 #include "platform/win32/picture_box.h"
 
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
-#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace {
@@ -16,17 +15,10 @@ constexpr DWORD kStyle = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kExStyle = WS_EX_CLIENTEDGE;
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(instance, kClassName, &existing) != FALSE) return;
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = procedure;
-  window_class.hInstance = instance;
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
-  window_class.lpszClassName = kClassName;
   // No background brush: every paint covers the whole interior.
-  if (RegisterClassExW(&window_class) == 0) throw std::runtime_error("RegisterClassExW failed");
+  win32::RegisterWindowClassOnce(instance, kClassName, procedure, [](WNDCLASSEXW& window_class) {
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
+  });
 }
 
 // 0x00BBGGRR as a 32-bit DIB pixel, 0x00RRGGBB.
@@ -45,7 +37,7 @@ PictureBox::PictureBox(HWND parent, int id)
   // The control id travels in the menu-handle parameter for child windows.
   window_.reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this));
-  if (!window_) throw std::runtime_error("cannot create the picture control");
+  if (!window_) win32::ThrowLastError("cannot create the picture control");
 }
 
 SIZE PictureBox::Place(int scale, UINT dpi) {
@@ -119,16 +111,11 @@ void PictureBox::Paint(HDC dc) const {
 }
 
 LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<PictureBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = win32::SelfOf<PictureBox>(hwnd, message, lparam);
   switch (message) {
     case WM_NCDESTROY:
       // Gone with its parent: the handle may be given to another window from now on.
       if (self != nullptr) static_cast<void>(self->window_.release());
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCCALCSIZE:
       // At scale 1 the system's own client edge is exactly the two pixels wanted.

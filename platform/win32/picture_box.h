@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "image/canvas.h"
-#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "files/regular_file.h"
+#include "files/replace_file_contents.h"
 #include "image/bmp_header.h"
 
 namespace dotloom {

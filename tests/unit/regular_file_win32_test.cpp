@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "files/regular_file.h"
+#include "files/replace_file_contents.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {

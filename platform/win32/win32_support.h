@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+// What every Windows part of the program shares: owners for the system's handles, one way
+// to turn a failed call into an exception, and the plumbing of a window class. It needs
+// nothing of the program but the file layer's owner, so the file layer uses it too.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <system_error>
+#include <type_traits>
+
+#include "files/unique_handle.h"
+
+namespace dotloom::win32 {
+
+// Failures travel as std::system_error carrying the system's own error code.
+[[noreturn]] inline void ThrowError(DWORD error, const std::string& what) {
+  throw std::system_error(static_cast<int>(error), std::system_category(), what);
+}
+[[noreturn]] inline void ThrowLastError(const std::string& what) {
+  ThrowError(::GetLastError(), what);
+}
+inline void ThrowIfFailed(HRESULT result, const std::string& what) {
+  if (FAILED(result)) ThrowError(static_cast<DWORD>(result), what);
+}
+
+// A window is cut off from its object before it goes, so that no message reaches a
+// half-destroyed object.
+inline void CutOff(HWND window) { ::SetWindowLongPtrW(window, GWLP_USERDATA, 0); }
+inline BOOL CutOffAndDestroy(HWND window) {
+  CutOff(window);
+  return ::DestroyWindow(window);
+}
+
+template <auto close>
+struct Closer {
+  template <typename Handle>
+  void operator()(Handle handle) const {
+    close(handle);
+  }
+};
+template <typename Handle, auto close>
+using UniquePointerHandle = std::unique_ptr<std::remove_pointer_t<Handle>, Closer<close>>;
+
+// One owner per kind of handle. A file, pipe or mailslot HANDLE is the file layer's.
+using UniqueFile = dotloom::UniqueFile;
+using UniqueWindow = UniquePointerHandle<HWND, &CutOffAndDestroy>;
+// Only until the menu is attached to a window, which then owns it.
+using UniqueMenu = UniquePointerHandle<HMENU, &::DestroyMenu>;
+template <typename Object>
+using UniqueGdiObject = UniquePointerHandle<Object, &::DeleteObject>;
+using UniqueModule = UniquePointerHandle<HMODULE, &::FreeLibrary>;
+
+// A window's whole-window device context, released on every way out.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window) : window_(window), dc_(::GetWindowDC(window)) {}
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  ~WindowDc() {
+    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+  }
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// Registers the window class `name` of instance with procedure, once per process; describe
+// fills in the rest of the class (icons, cursor, background).
+template <typename Describe>
+void RegisterWindowClassOnce(HINSTANCE instance, const wchar_t* name, WNDPROC procedure,
+                             Describe describe) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  if (::GetClassInfoExW(instance, name, &window_class) != FALSE) return;
+  window_class = WNDCLASSEXW{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = instance;
+  window_class.lpszClassName = name;
+  describe(window_class);
+  if (::RegisterClassExW(&window_class) == 0) ThrowLastError("RegisterClassExW");
+}
+
+// The object a window procedure serves: the last argument of CreateWindowExW, kept with the
+// window from WM_NCCREATE on. Null before that and for any message after WM_NCDESTROY,
+// which is the last to reach the object.
+template <typename Object>
+Object* SelfOf(HWND window, UINT message, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Object*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) CutOff(window);
+  return self;
+}
+
+}  // namespace dotloom::win32
