@@ -61,19 +61,41 @@ std::wstring NameOf(const std::wstring& form) { return form.substr(form.rfind(L'
 // The temporary and backup names of a save of the file `form`: short, of one fixed length
 // whatever the target's name (so a target whose name fits leaves room for them), and the
 // same for every save of one file, so that what a crash left is removed by the next save.
+// There are a few backup names: the old file of a save stays under one until every other
+// program that has it open lets go, where the file system keeps such names visible.
 struct SiblingNames {
+  static constexpr int kBackups = 4;
   std::wstring temporary;
-  std::wstring backup;
+  std::wstring backups[kBackups];
 };
 
 SiblingNames SiblingsOf(const std::wstring& form) {
   std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a of the name
-  for (const wchar_t c : NameOf(form))
+  for (const wchar_t c : NameOf(form)) {
     hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ULL;
+  }
   wchar_t digits[17] = {};
   for (int i = 15; i >= 0; --i, hash >>= 4U) digits[i] = L"0123456789abcdef"[hash & 0xFU];
   const std::wstring stem = FolderOf(form) + L"~dotloom-" + digits;
-  return {stem + L".tmp", stem + L".old"};
+  SiblingNames names{stem + L".tmp", {}};
+  for (int i = 0; i < SiblingNames::kBackups; ++i) {
+    names.backups[i] = stem + L"-" + static_cast<wchar_t>(L'0' + i) + L".old";
+  }
+  return names;
+}
+
+// Removes what earlier saves left under the backup names and returns the first that is
+// free; the last when none is.
+const std::wstring& FreeBackup(const SiblingNames& names) {
+  const std::wstring* free = nullptr;
+  for (const std::wstring& backup : names.backups) {
+    Remove(backup);
+    if (free == nullptr && ::GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      free = &backup;
+    }
+  }
+  return free != nullptr ? *free : names.backups[SiblingNames::kBackups - 1];
 }
 
 // Where an existing target really is, with links followed, so that a replaced link stays a
@@ -232,8 +254,7 @@ bool SaveByReplacing(const Target& found, const std::wstring& form, const fs::pa
         !::SetFileAttributesW(temporary.path().c_str(), found.attributes & kKept)) {
       ThrowLastError("attributes " + Text(target));
     }
-    Remove(names.backup);  // what a crash left
-    Swap(found.form, temporary.path(), names.backup, target);
+    Swap(found.form, temporary.path(), FreeBackup(names), target);
   }
   temporary.Keep();
   return true;

@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// The Windows file layer where it differs from the POSIX one: what a save may replace.
+// The Windows file layer where it differs from the POSIX one: what a name may reach, and
+// what a save may replace.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "files/regular_file.h"
 #include "files/replace_file_contents.h"
@@ -44,6 +51,164 @@ HANDLE OpenShared(const fs::path& path, DWORD share) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
+// The files in folder and their bytes.
+std::vector<std::pair<std::wstring, ByteVector>> Contents(const fs::path& folder) {
+  std::vector<std::pair<std::wstring, ByteVector>> contents;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    contents.emplace_back(entry.path().filename().native(), ReadFile(entry.path()));
+  }
+  return contents;
+}
+
+// A pipe server of the test's own, listening without blocking, and a mailslot: whether any
+// client reached them is asked after the fact.
+class PipeServer {
+ public:
+  explicit PipeServer(const std::wstring& name)
+      : handle_(::CreateNamedPipeW((L"\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_BYTE | PIPE_NOWAIT, PIPE_UNLIMITED_INSTANCES, 4096,
+                                   4096, 0, nullptr)) {}
+  PipeServer(const PipeServer&) = delete;
+  PipeServer& operator=(const PipeServer&) = delete;
+  ~PipeServer() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // A listening pipe without a client answers ERROR_PIPE_LISTENING; one a client reached,
+  // ERROR_PIPE_CONNECTED, or ERROR_NO_DATA once the client has gone again.
+  bool SawClient() const {
+    return ::ConnectNamedPipe(handle_, nullptr) != FALSE ||
+           ::GetLastError() != ERROR_PIPE_LISTENING;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Mailslot {
+ public:
+  explicit Mailslot(const std::wstring& name)
+      : handle_(::CreateMailslotW((L"\\\\.\\mailslot\\" + name).c_str(), 0, 0, nullptr)) {}
+  Mailslot(const Mailslot&) = delete;
+  Mailslot& operator=(const Mailslot&) = delete;
+  ~Mailslot() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool GotMessage() const {
+    DWORD messages = 0;
+    return !::GetMailslotInfo(handle_, nullptr, nullptr, &messages, nullptr) || messages != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The three ways a command reaches a file: Open, Save As .bit and Save As .bmp.
+const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>>& Commands() {
+  static const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> commands =
+      {{"open", [](const fs::path& path) { RegularFile::OpenForReading(path); }},
+       {"save as .bit", [](const fs::path& path) { RegularFile::OpenForWriting(path); }},
+       {"save as .bmp", [](const fs::path& path) {
+          ReplaceFileContents(path, ByteVector{1, 2});
+        }}};
+  return commands;
+}
+
+// Every name outside the drive and share namespace is refused before anything is opened:
+// the test's own pipe server and mailslot, reached by each form of name, see no client and
+// get nothing, through every command.
+TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
+  const std::wstring id = std::to_wstring(::GetCurrentProcessId());
+  const std::wstring pipe_forms[] = {
+      L"\\\\?\\pipe\\{}",         L"//?/pipe/{}",
+      L"\\??\\pipe\\{}",          L"\\\\?\\GLOBALROOT\\Device\\NamedPipe\\{}",
+      L"\\\\.\\pipe\\{}",         L"\\\\?\\UNC\\localhost\\pipe\\{}",
+      L"\\\\localhost\\pipe\\{}", L"\\\\.\\pipe\\{}:stream.bit",
+      L"\\\\?\\pipe\\{}::$DATA",
+  };
+  const std::wstring mailslot_forms[] = {L"\\\\?\\mailslot\\{}", L"//?/mailslot/{}",
+                                         L"\\\\.\\mailslot\\{}", L"\\??\\mailslot\\{}"};
+  const auto with = [](std::wstring form, const std::wstring& name) {
+    return form.replace(form.find(L"{}"), 2, name);
+  };
+  int n = 0;
+  // The control: the test's own client is seen, so a refused name shows as one.
+  {
+    const std::wstring name = L"dotloom-" + id + L"-control.bit";
+    const PipeServer server(name);
+    ASSERT_TRUE(server.ok());
+    const Held client(::CreateFileW((L"\\\\.\\pipe\\" + name).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client.ok());
+    EXPECT_TRUE(server.SawClient());
+  }
+  for (const auto& [command, run] : Commands()) {
+    for (const std::wstring& form : pipe_forms) {
+      const std::wstring name = L"dotloom-" + id + L"-" + std::to_wstring(++n) + L".bit";
+      const fs::path path = with(form, name);
+      SCOPED_TRACE(std::string(command) + " " + path.string());
+      const PipeServer server(name);
+      ASSERT_TRUE(server.ok());
+      const int handles = testing::OpenDescriptorCount();
+      EXPECT_THROW(run(path), std::system_error);
+      EXPECT_FALSE(server.SawClient());
+      EXPECT_EQ(testing::OpenDescriptorCount(), handles);
+    }
+    for (const std::wstring& form : mailslot_forms) {
+      const std::wstring name = L"dotloom-" + id + L"-" + std::to_wstring(++n) + L".bmp";
+      const fs::path path = with(form, name);
+      SCOPED_TRACE(std::string(command) + " " + path.string());
+      const Mailslot mailslot(name);
+      ASSERT_TRUE(mailslot.ok());
+      EXPECT_THROW(run(path), std::system_error);
+      EXPECT_FALSE(mailslot.GotMessage());
+    }
+  }
+  // Stream names of a file on disk: the file and its folder stay as they were.
+  TempDir dir;
+  WriteFile(dir / "p.bmp", ByteVector(10, 7));
+  const auto before = Contents(dir.path());
+  for (const auto& [command, run] : Commands()) {
+    for (const char* stream : {"p.bmp:s.bmp", "p.bmp::$DATA", "p.bmp:s:$DATA", "q.bit:s.bit"}) {
+      SCOPED_TRACE(std::string(command) + " " + stream);
+      EXPECT_THROW(run(dir / stream), std::system_error);
+      EXPECT_EQ(Contents(dir.path()), before);
+    }
+  }
+}
+
+// Long names and forms that name an ordinary file are opened and saved like any other.
+TEST(RegularFileWin32Test, DriveAndLongFormsOfOrdinaryFiles) {
+  TempDir dir;
+  const std::string long_name = std::string(236, 'n') + ".bmp";  // 240 characters
+  const std::wstring folder = dir.path().native();
+  const std::vector<fs::path> targets = {
+      dir / long_name,
+      L"\\\\?\\" + folder + L"\\long-form.bmp",
+      L"\\\\?\\" + folder + L"\\" + fs::path(long_name).native(),
+      fs::path(folder + L"/forward/../slashes.bmp"),
+  };
+  fs::create_directory(dir / "forward");
+  for (const fs::path& target : targets) {
+    SCOPED_TRACE(target.string().substr(0, 60));
+    for (const ByteVector& bytes : {ByteVector{1, 2, 3}, ByteVector(100, 9)}) {
+      ReplaceFileContents(target, bytes);  // created, then replaced
+      RegularFile file = RegularFile::OpenForReading(target);
+      ByteVector read(200);
+      read.resize(file.ReadAt(read, 0));
+      file.Close();
+      EXPECT_EQ(read, bytes);
+    }
+    RegularFile written = RegularFile::OpenForWriting(target);
+    written.WriteAt(ByteVector{5}, 0);
+    written.Close();
+  }
+  EXPECT_EQ(EntriesIn(dir.path()), 4) << "nothing but the saved files and the folder";
+}
+
 // Every target a save must leave exactly as it was, with nothing new beside it.
 TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
   struct Case {
@@ -55,6 +220,13 @@ TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
       {"read-only.bmp",
        [&](const fs::path& path) {
          WriteFile(path, old_bytes);
+         ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+       }},
+      {"read-only with a second name.bmp",
+       [&](const fs::path& path) {
+         WriteFile(path, old_bytes);
+         ASSERT_TRUE(
+             ::CreateHardLinkW((path.parent_path() / "second.bmp").c_str(), path.c_str(), nullptr));
          ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
        }},
       {"folder.bmp", [](const fs::path& path) { fs::create_directory(path); }},
@@ -76,9 +248,10 @@ TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
     EXPECT_EQ(EntriesIn(dir.path()), entries) << "no temporary file is left behind";
     EXPECT_EQ(Attributes(target), attributes);
     EXPECT_EQ(testing::OpenDescriptorCount(), handles);
-    if (fs::is_regular_file(target)) {
-      EXPECT_EQ(ReadFile(target), old_bytes);
-      ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      if (!entry.is_regular_file()) continue;
+      EXPECT_EQ(ReadFile(entry.path()), old_bytes) << entry.path().filename().string();
+      ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
     }
   }
 }
@@ -109,8 +282,21 @@ TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
       } else {
         EXPECT_THROW(ReplaceFileContents(target, ByteVector{1, 2, 3}), std::system_error);
       }
+      // Beside it while the other program holds it, at most the old file on its way out:
+      // gone at once where the file system allows it (not under Wine), else as soon as that
+      // program lets go. Never a temporary file with the new bytes.
+      for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path() == target) continue;
+        EXPECT_EQ(ReadFile(entry.path()), ByteVector(10, 7))
+            << "left beside it: " << entry.path().filename().string();
+      }
+      // The next save while it is still held works as well.
+      if (c.replaced) {
+        EXPECT_NO_THROW(ReplaceFileContents(target, ByteVector{4, 5}));
+        EXPECT_EQ(ReadFile(target), (ByteVector{4, 5}));
+      }
     }
-    EXPECT_EQ(ReadFile(target), (c.replaced ? ByteVector{1, 2, 3} : ByteVector(10, 7)));
+    EXPECT_EQ(ReadFile(target), (c.replaced ? ByteVector{4, 5} : ByteVector(10, 7)));
     EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary or backup file is left behind";
   }
 }
@@ -143,6 +329,173 @@ TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsWhatItWas) {
     EXPECT_EQ(ReadFile(dir / "other.bmp"), bytes);
     EXPECT_EQ(EntriesIn(dir.path()), 3);
   }
+}
+
+// Stands in for one of this program's imports from kernel32 while it lives. The file layer is
+// linked into the test program, so its calls to that function come here.
+class ImportHook {
+ public:
+  ImportHook(const char* name, void* replacement) : slot_(Find(name)) {
+    if (slot_ == nullptr) return;
+    DWORD protection = 0;
+    ::VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+    original_ = std::exchange(*slot_, replacement);
+    ::VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+  }
+  ImportHook(const ImportHook&) = delete;
+  ImportHook& operator=(const ImportHook&) = delete;
+  ~ImportHook() {
+    if (slot_ == nullptr) return;
+    DWORD protection = 0;
+    ::VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+    *slot_ = original_;
+    ::VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+  }
+  bool ok() const { return slot_ != nullptr; }
+  // The real function, for the stand-in to call: a call by name would come back here.
+  template <typename Function>
+  Function original() const {
+    return reinterpret_cast<Function>(original_);
+  }
+
+ private:
+  static void** Find(const char* name) {
+    auto* base = reinterpret_cast<std::uint8_t*>(::GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         library->Name != 0; ++library) {
+      if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "kernel32.dll") != 0) {
+        continue;
+      }
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* by_name =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), name) == 0) {
+          return reinterpret_cast<void**>(&slots->u1.Function);
+        }
+      }
+    }
+    return nullptr;
+  }
+
+  void** slot_;
+  void* original_ = nullptr;
+};
+
+// What the hooks below saw, in order.
+std::vector<std::wstring>& Calls() {
+  static std::vector<std::wstring> calls;
+  return calls;
+}
+
+std::wstring FinalName(HANDLE handle) {
+  wchar_t name[MAX_PATH * 4] = {};
+  ::GetFinalPathNameByHandleW(handle, name, MAX_PATH * 4, VOLUME_NAME_DOS);
+  return NameOf(name);
+}
+
+using FlushFunction = BOOL(WINAPI*)(HANDLE);
+using ReplaceFunction = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID);
+FlushFunction real_flush = nullptr;
+ReplaceFunction real_replace = nullptr;
+
+BOOL WINAPI RecordedFlush(HANDLE handle) {
+  Calls().push_back(L"flush " + FinalName(handle));
+  return real_flush(handle);
+}
+
+BOOL WINAPI RecordedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                            LPVOID exclude, LPVOID reserved) {
+  Calls().push_back(L"replace " + NameOf(replacement));
+  return real_replace(replaced, replacement, backup, flags, exclude, reserved);
+}
+
+// ReplaceFileW failing in each of the ways Windows documents; Wine's own cannot be made to.
+DWORD replace_failure = 0;
+BOOL WINAPI FailingReplace(LPCWSTR replaced, LPCWSTR /*replacement*/, LPCWSTR backup,
+                           DWORD /*flags*/, LPVOID /*exclude*/, LPVOID /*reserved*/) {
+  // Halfway: the old file has gone to the backup name, the new one is not in its place.
+  if (replace_failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+      !::MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING)) {
+    return FALSE;
+  }
+  ::SetLastError(replace_failure);
+  return FALSE;
+}
+
+// The new contents are on the disk before they take the old file's place, and a swap that
+// fails, also halfway, leaves the old file under its own name with nothing beside it.
+TEST(ReplaceFileContentsWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
+  {
+    TempDir dir;
+    WriteFile(dir / "a.bmp", ByteVector(10, 7));
+    Calls().clear();
+    {
+      const ImportHook flush("FlushFileBuffers", reinterpret_cast<void*>(&RecordedFlush));
+      const ImportHook replace("ReplaceFileW", reinterpret_cast<void*>(&RecordedReplace));
+      ASSERT_TRUE(flush.ok() && replace.ok());
+      real_flush = flush.original<FlushFunction>();
+      real_replace = replace.original<ReplaceFunction>();
+      ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3});
+    }
+    EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
+    const auto swap = std::find_if(Calls().begin(), Calls().end(), [](const std::wstring& call) {
+      return call.starts_with(L"replace ");
+    });
+    ASSERT_NE(swap, Calls().end());
+    const std::wstring flushed = L"flush " + swap->substr(std::wstring(L"replace ").size());
+    EXPECT_NE(std::find(Calls().begin(), swap, flushed), swap)
+        << "the new file is flushed before the swap";
+  }
+  for (const DWORD failure :
+       {DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}, DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT},
+        DWORD{ERROR_UNABLE_TO_REMOVE_REPLACED}}) {
+    SCOPED_TRACE(failure);
+    TempDir dir;
+    WriteFile(dir / "a.bmp", ByteVector(10, 7));
+    ASSERT_TRUE(::SetFileAttributesW((dir / "a.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    replace_failure = failure;
+    {
+      const ImportHook replace("ReplaceFileW", reinterpret_cast<void*>(&FailingReplace));
+      ASSERT_TRUE(replace.ok());
+      EXPECT_THROW(ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3}), std::system_error);
+    }
+    EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector(10, 7)) << "the old file under its own name";
+    EXPECT_NE(Attributes(dir / "a.bmp") & FILE_ATTRIBUTE_HIDDEN, 0U);
+    EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary or backup file is left behind";
+    // And the next save goes on as if nothing had happened.
+    ReplaceFileContents(dir / "a.bmp", ByteVector{4});
+    EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector{4});
+    EXPECT_EQ(EntriesIn(dir.path()), 1);
+  }
+}
+
+// A disk with room for the picture but not for a second copy beside the old one: the save
+// writes the old file in place, as the Linux build does. Run through small_disk.sh, which
+// gives the test a small disk of its own.
+TEST(ReplaceFileContentsWin32Test, SmallDiskWithRoomForOneCopy) {
+  const char* disk = std::getenv("DOTLOOM_SMALL_DISK");
+  if (disk == nullptr) GTEST_SKIP() << "needs the small disk of small_disk.sh";
+  const fs::path folder = fs::path(disk) / "one-copy";
+  fs::create_directory(folder);
+  // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
+  const fs::path target = folder / "t.bmp";
+  WriteFile(target, ByteVector(48 * 1024, 0x0B));
+  ASSERT_EQ(ReadFile(target).size(), 48U * 1024);
+  ByteVector new_bytes(40 * 1024);
+  for (std::size_t i = 0; i < new_bytes.size(); ++i) new_bytes[i] = static_cast<std::uint8_t>(i);
+  ReplaceFileContents(target, new_bytes);
+  EXPECT_EQ(ReadFile(target), new_bytes);
+  EXPECT_EQ(EntriesIn(folder), 1) << "nothing left beside it";
+  // A new file that does not fit fails whole and leaves nothing.
+  EXPECT_THROW(ReplaceFileContents(folder / "new.bmp", new_bytes), std::system_error);
+  EXPECT_EQ(EntriesIn(folder), 1);
 }
 
 }  // namespace
