@@ -10,7 +10,9 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -330,6 +332,15 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
   fs::create_symlink("/sys/kernel/uevent_seqnum", dir / "sys-file");
   std::vector<std::string> names = {"fifo", "folder", "proc-status", "proc-comm"};
   if (fs::exists("/sys/kernel/uevent_seqnum")) names.push_back("sys-file");
+  // The names that reach a pipe, a mailslot or a stream on Windows are ordinary names here;
+  // a FIFO under each is refused all the same.
+  fs::create_directories(dir / "?" / "pipe");
+  for (const char* windows_name : {"\\\\?\\pipe\\a.bit", "?/pipe/c.bmp", "\\??\\pipe\\d.bit",
+                                   "\\\\?\\GLOBALROOT\\Device\\NamedPipe\\e.bit",
+                                   "\\\\.\\pipe\\f.bit", "\\\\?\\mailslot\\m.bit", "p.bmp:s.bmp"}) {
+    ASSERT_EQ(::mkfifo((dir / windows_name).c_str(), 0600), 0) << windows_name;
+    names.push_back(windows_name);
+  }
   for (const char* kind : {"null", "zero"}) {
     if (testing::PrivateDevice(dir.path(), kind, kind).empty()) {
       std::printf("no device node of our own here: the %s row is skipped\n", kind);
@@ -352,8 +363,24 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "opened";
     ::close(watch);
   }
+  // A listening socket, the nearest thing to a pipe server: no command ever connects.
+  const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = (dir / "server.bit").string();
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(server, 4), 0);
+  EXPECT_THROW(RegularFile::OpenForReading(socket_path), std::system_error);
+  EXPECT_THROW(RegularFile::OpenForWriting(socket_path), std::system_error);
+  EXPECT_THROW(ReplaceFileContents(socket_path, ByteVector{'x'}), std::system_error);
+  EXPECT_LT(::accept(server, nullptr, nullptr), 0) << "a command connected";
+  EXPECT_EQ(errno, EAGAIN);
+  ::close(server);
   EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
-  EXPECT_EQ(EntriesIn(dir.path()), entries) << "nothing made beside them";
+  EXPECT_EQ(EntriesIn(dir.path()), entries + 1) << "nothing made beside them";
 }
 
 }  // namespace
