@@ -19,15 +19,11 @@ using namespace win32files;
 using win32::ThrowError;
 using win32::ThrowLastError;
 
-// Every error the save rules tell apart, each list once.
 constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
 // The disk has no room for a second copy: the old file is written in place instead, and a
 // reservation that meets one of these stops the save before a byte changes.
 constexpr DWORD kNoRoom[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_ENOUGH_QUOTA,
                              kDiskQuotaExceeded};
-// Nor may the folder hold one; the file itself may still be written.
-constexpr DWORD kNoCopyHere[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_ENOUGH_QUOTA,
-                                 kDiskQuotaExceeded, ERROR_ACCESS_DENIED};
 
 bool OneOf(DWORD error, std::span<const DWORD> errors) {
   for (const DWORD listed : errors) {
@@ -237,7 +233,11 @@ bool SaveByReplacing(const Target& found, const std::wstring& form, const fs::pa
   const SiblingNames names = SiblingsOf(place);
   TemporaryFile temporary(names.temporary);
   if (const DWORD error = temporary.Write(bytes); error != NO_ERROR) {
-    if (!found.form.empty() && OneOf(error, kNoCopyHere)) return false;
+    // No room for the copy, or a folder that may not hold it: the file itself may still be
+    // written, as on Linux.
+    if (!found.form.empty() && (OneOf(error, kNoRoom) || error == ERROR_ACCESS_DENIED)) {
+      return false;
+    }
     ThrowError(error, "write new file beside " + Text(target));
   }
   if (found.form.empty()) {
