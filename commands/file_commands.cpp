@@ -6,7 +6,7 @@
 #include <string>
 
 #include "commands/file_kind.h"
-#include "commands/picture_files.h"
+#include "image/picture_files.h"
 #include "image/bitfile_codec.h"
 
 namespace dotloom {

@@ -123,7 +123,7 @@ Colour Canvas::Shown(int x, int y) const {
   const std::uint8_t bit = StripBit(y);
   if ((black_[at] & bit) != 0) return kBlack;
   if ((painted_[at] & bit) != 0) return colour_[Index(x, y)];
-  if (picture_.Contains(x, y)) return picture_.At(x, y);
+  if (picture_.Contains(x, y) && picture_.At(x, y) != kTransparent) return picture_.At(x, y);
   return back_colour_;
 }
 

@@ -51,7 +51,8 @@ class Canvas {
   void BlackStrip(int strip, std::span<std::uint8_t> columns) const;
 
   // Replaces the background picture. Only the part the interior can show is kept: the
-  // control never resizes, so the rest could never be shown, read or saved.
+  // control never resizes, so the rest could never be shown, read or saved. Its kTransparent
+  // pixels show the background colour.
   void SetPicture(const Picture& picture);
   const Picture& picture() const { return picture_; }
 

@@ -12,6 +12,9 @@ using Colour = std::uint32_t;
 
 inline constexpr Colour kBlack = 0x000000;
 inline constexpr Colour kWhite = 0xFFFFFF;
+// Not a colour: a pixel of a picture that leaves the place to what lies below it (pixels a
+// compressed BMP skips on purpose). Its top byte keeps it apart from every colour.
+inline constexpr Colour kTransparent = 0xFF000000;
 
 constexpr Colour Rgb(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   return Colour{red} | (Colour{green} << 8U) | (Colour{blue} << 16U);

@@ -17,10 +17,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
-#include <QImageWriter>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -31,7 +27,6 @@
 #include <vector>
 
 #include "commands/file_commands.h"
-#include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 #include "tests/faults/fault_plan.h"
 #include "tests/support/test_support.h"
@@ -73,18 +68,6 @@ std::uint64_t Hash(const Picture& picture) {
 std::vector<std::uint8_t> ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Qt loads its image plugins on first use; that happens here, before the counting starts.
-void WarmUp() {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  QImageWriter(&buffer, "bmp").write(QImage(2, 2, QImage::Format_RGB32));
-  buffer.close();
-  LoadPictureFromBytes({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                        static_cast<std::size_t>(bytes.size())},
-                       2, 2);
 }
 
 // A fresh folder for the next command, made by whoever the process now runs as.
@@ -157,7 +140,6 @@ int main(int argc, char** argv) {
   BitfileCodec::Bytes drawing{};
   for (std::size_t i = 0; i < drawing.size(); ++i) drawing[i] = static_cast<std::uint8_t>(i * 7);
   BitfileCodec::DecodeBytes(drawing, canvas);
-  WarmUp();
 
   const int descriptors_before = Descriptors();
   long heap_after_warm_up = 0;

@@ -37,7 +37,8 @@ std::uint32_t PackColour(Colour colour, const std::array<std::uint32_t, 4>& mask
 
 Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int)>& pixel) {
   const std::array<std::uint32_t, 4> plain16 = {0x7C00, 0x03E0, 0x001F, 0};
-  const bool packed = spec.coding == BmpSpec::Coding::kBitfields;
+  const bool packed =
+      spec.coding == BmpSpec::Coding::kBitfields || spec.coding == BmpSpec::Coding::kAlphaBitfields;
   Bytes row;
   std::uint32_t accumulator = 0;
   int filled = 0;
@@ -57,6 +58,11 @@ Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int
       row.push_back(Blue(value));
       row.push_back(Green(value));
       row.push_back(Red(value));
+    } else if (spec.bits == 64) {
+      for (const std::uint8_t component :
+           {Blue(value), Green(value), Red(value), std::uint8_t{255}}) {
+        Put16(row, (std::uint32_t{component} * 0x2000 + 127) / 255);
+      }
     } else {
       Put32(row, packed ? PackColour(value, spec.masks)
                         : (std::uint32_t{Red(value)} << 16U) | (std::uint32_t{Green(value)} << 8U) |
@@ -69,7 +75,36 @@ Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int
 }
 
 // Each row alternates absolute runs and repeated runs of up to 8 pixels, then ends its line.
+// OS/2's RLE24 the same way: runs of one colour, absolute runs of up to 8 pixels.
+Bytes Rle24Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int)>& pixel) {
+  Bytes out;
+  const auto put = [&](std::uint32_t colour) {
+    out.insert(out.end(), {Blue(colour), Green(colour), Red(colour)});
+  };
+  int x = 0;
+  bool absolute = true;
+  while (x < spec.width) {
+    const int count = std::min(8, spec.width - x);
+    if (absolute && count >= 3) {
+      out.insert(out.end(), {0, static_cast<std::uint8_t>(count)});
+      for (int i = 0; i < count; ++i) put(pixel(x + i, y));
+      if (count % 2 != 0) out.push_back(0);
+      x += count;
+    } else {
+      int run = 1;
+      while (x + run < spec.width && run < 255 && pixel(x + run, y) == pixel(x, y)) ++run;
+      out.push_back(static_cast<std::uint8_t>(run));
+      put(pixel(x, y));
+      x += run;
+    }
+    absolute = !absolute;
+  }
+  out.insert(out.end(), {0, 0});
+  return out;
+}
+
 Bytes RleRow(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int)>& pixel) {
+  if (spec.coding == BmpSpec::Coding::kRle24) return Rle24Row(spec, y, pixel);
   const bool four = spec.coding == BmpSpec::Coding::kRle4;
   Bytes out;
   int x = 0;
@@ -118,7 +153,8 @@ Bytes RleRow(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, 
 
 std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
                                    const std::function<std::uint32_t(int, int)>& pixel) {
-  const bool rle = spec.coding == BmpSpec::Coding::kRle4 || spec.coding == BmpSpec::Coding::kRle8;
+  const bool rle = spec.coding == BmpSpec::Coding::kRle4 || spec.coding == BmpSpec::Coding::kRle8 ||
+                   spec.coding == BmpSpec::Coding::kRle24;
   Bytes pixels;
   for (int i = 0; i < spec.height; ++i) {
     // Rows are stored bottom-up unless the image is top-down.
@@ -149,21 +185,25 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
     Put32(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
     Put16(info, 1);
     Put16(info, static_cast<std::uint32_t>(spec.bits));
-    const std::uint32_t compression[] = {0, 1, 2, 3};
+    const std::uint32_t compression[] = {0, 1, 2, 3, 4, 6};
     Put32(info, compression[static_cast<int>(spec.coding)]);
     Put32(info, pixel_bytes);
     Put32(info, 2835);
     Put32(info, 2835);
     Put32(info, spec.colours_used);
     Put32(info, 0);
-    if (spec.info_size >= 108) {
-      for (const std::uint32_t mask : spec.masks) Put32(info, mask);
-      Put32(info, 0x73524742);  // 'sRGB'
+    // The masks inside the header: red, green and blue from 52 bytes on, alpha from 56.
+    if (spec.info_size >= 52) {
+      for (std::size_t i = 0; i < (spec.info_size >= 56 ? 4U : 3U); ++i) Put32(info, spec.masks[i]);
     }
+    if (spec.info_size >= 108) Put32(info, 0x73524742);  // 'sRGB'
     info.resize(static_cast<std::size_t>(spec.info_size), 0);
   }
   if (spec.coding == BmpSpec::Coding::kBitfields && spec.info_size == 40) {
     for (int i = 0; i < 3; ++i) Put32(info, spec.masks[static_cast<std::size_t>(i)]);
+  }
+  if (spec.coding == BmpSpec::Coding::kAlphaBitfields && spec.info_size == 40) {
+    for (const std::uint32_t mask : spec.masks) Put32(info, mask);
   }
   for (const Colour colour : spec.palette) {
     info.push_back(Blue(colour));

@@ -14,21 +14,24 @@ namespace dotloom::testing {
 // Writes BMP files byte by byte in every layout the loader accepts, so that tests and fuzz
 // seeds do not depend on what Qt's writer happens to produce.
 struct BmpSpec {
-  enum class Coding { kRgb, kRle8, kRle4, kBitfields };
+  // kRle24 is OS/2's, for a 64-byte header; kAlphaBitfields writes four masks after a 40-byte
+  // header.
+  enum class Coding { kRgb, kRle8, kRle4, kBitfields, kRle24, kAlphaBitfields };
 
   int width = 0;
   int height = 0;
   bool top_down = false;
-  int bits = 24;  // 1, 4, 8, 16, 24 or 32
+  int bits = 24;  // 1, 2, 4, 8, 16, 24, 32 or 64
   Coding coding = Coding::kRgb;
-  int info_size = 40;              // 12, 40, 64, 108 or 124
+  int info_size = 40;              // 12, 16 to 64, 108 or 124
   std::vector<Colour> palette;     // for 8 bits or fewer; written as given
   std::uint32_t colours_used = 0;  // the header field, 0 for "all of them"
   std::array<std::uint32_t, 4> masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};  // r, g, b, a
 };
 
 // pixel(x, y) gives a palette index for 8 bits or fewer, else a colour (0x00BBGGRR) that is
-// packed into the pixel format: 5-5-5 for plain 16 bits, the masks for BITFIELDS.
+// packed into the pixel format: 5-5-5 for plain 16 bits, the masks for BITFIELDS, 16-bit fixed
+// point (1.0 = 0x2000) for 64 bits.
 std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
                                    const std::function<std::uint32_t(int, int)>& pixel);
 

@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#include "commands/picture_files.h"
+#include "image/picture_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
+#include "image/canvas.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
 
@@ -19,6 +24,243 @@ namespace fs = std::filesystem;
 using testing::ByteVector;
 using testing::TempDir;
 using testing::WriteFile;
+
+// One BMP of the table below, header and all: pixels holds the stored rows (padded) or the
+// compressed stream, as the file would.
+struct Form {
+  const char* name;
+  int info_size;
+  int bits;
+  std::uint32_t compression;
+  std::vector<std::uint32_t> masks;  // after a 40-byte header, or inside a larger one
+  std::vector<Colour> palette;       // its length is the header's colours-used count
+  int width;
+  int height;  // negative for top-down
+  ByteVector pixels;
+  std::vector<Colour> expected;  // from the top-left, row by row; none when refused
+};
+
+void Put(ByteVector& out, std::size_t at, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) {
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+ByteVector FileOf(const Form& form) {
+  const bool core = form.info_size == 12;
+  ByteVector out(14 + static_cast<std::size_t>(form.info_size), 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  Put(out, 14, static_cast<std::uint32_t>(form.info_size), 4);
+  Put(out, 18, static_cast<std::uint32_t>(form.width), core ? 2 : 4);
+  Put(out, core ? 20 : 22, static_cast<std::uint32_t>(form.height), core ? 2 : 4);
+  Put(out, core ? 22 : 26, 1, 2);
+  Put(out, core ? 24 : 28, static_cast<std::uint32_t>(form.bits), 2);
+  if (form.info_size >= 20) Put(out, 30, form.compression, 4);
+  if (form.info_size >= 36) Put(out, 46, static_cast<std::uint32_t>(form.palette.size()), 4);
+  for (std::size_t i = 0; i < form.masks.size(); ++i) {
+    if (form.info_size == 40) out.resize(out.size() + 4);
+    Put(out, 54 + 4 * i, form.masks[i], 4);
+  }
+  for (const Colour colour : form.palette) {
+    out.insert(out.end(), {Blue(colour), Green(colour), Red(colour)});
+    if (!core) out.push_back(0);
+  }
+  Put(out, 10, static_cast<std::uint32_t>(out.size()), 4);
+  out.insert(out.end(), form.pixels.begin(), form.pixels.end());
+  Put(out, 2, static_cast<std::uint32_t>(out.size()), 4);
+  return out;
+}
+
+// The colours worked out by hand from the format: a channel of full value v_max is scaled as
+// v x 255 / v_max, rounded; a mask's field is (pixel & mask) >> (its lowest bit).
+TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
+  constexpr Colour T = kTransparent;
+  constexpr Colour W = kWhite;
+  constexpr Colour B = kBlack;
+  const Colour red = Rgb(255, 0, 0);
+  const Form forms[] = {
+      {"1 bit",
+       40,
+       1,
+       0,
+       {},
+       {Rgb(10, 20, 30), W},
+       3,
+       1,
+       {0x40, 0, 0, 0},
+       {Rgb(10, 20, 30), W, Rgb(10, 20, 30)}},
+      {"2 bits",
+       40,
+       2,
+       0,
+       {},
+       {B, red, Rgb(0, 255, 0), Rgb(0, 0, 255)},
+       4,
+       1,
+       {0x1B, 0, 0, 0},
+       {B, red, Rgb(0, 255, 0), Rgb(0, 0, 255)}},
+      {"4 bits, index past the palette", 40, 4, 0, {}, {B, red}, 2, 1, {0x15, 0, 0, 0}, {red, W}},
+      {"1 bit, palette longer than the depth names",
+       40,
+       1,
+       0,
+       {},
+       {B, W, red},
+       2,
+       1,
+       {0x40, 0, 0, 0},
+       {B, W}},
+      {"OS/2 1.x", 12, 1, 0, {}, {red, B}, 2, 1, {0x80, 0, 0, 0}, {B, red}},
+      {"OS/2 2.x, 16 bytes", 16, 1, 0, {}, {red, B}, 2, 1, {0x40, 0, 0, 0}, {red, B}},
+      {"OS/2 2.x, RLE24",
+       64,
+       24,
+       4,
+       {},
+       {},
+       3,
+       2,
+       {0, 3, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0, 2, 3, 2, 1, 0, 1},
+       {Rgb(1, 2, 3), Rgb(1, 2, 3), T, Rgb(1, 2, 3), Rgb(4, 5, 6), Rgb(7, 8, 9)}},
+      {"16 bits, 5-5-5",
+       40,
+       16,
+       0,
+       {},
+       {},
+       3,
+       1,
+       {0xFF, 0x7F, 0x01, 0x00, 0x00, 0x7C, 0, 0},
+       {W, Rgb(0, 0, 8), red}},
+      {"bit fields 5-6-5",
+       40,
+       16,
+       3,
+       {0xF800, 0x07E0, 0x001F},
+       {},
+       2,
+       1,
+       {0xE0, 0x07, 0x21, 0x08},
+       {Rgb(0, 255, 0), Rgb(8, 4, 8)}},
+      {"bit fields 3-10-3",
+       40,
+       16,
+       3,
+       {0xE000, 0x1FF8, 0x0007},
+       {},
+       2,
+       1,
+       {0x07, 0xE0, 0x18, 0x00},
+       {Rgb(255, 0, 255), Rgb(0, 1, 0)}},
+      {"mask with a hole",
+       40,
+       16,
+       3,
+       {0x0005, 0x0005, 0x0005},
+       {},
+       2,
+       1,
+       {0x04, 0, 0x01, 0},
+       {Rgb(204, 204, 204), Rgb(51, 51, 51)}},
+      {"mask reaching bit 31, 11-11-10",
+       40,
+       32,
+       3,
+       {0xFFE00000, 0x001FFC00, 0x000003FF},
+       {},
+       2,
+       1,
+       {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80},
+       {W, Rgb(128, 0, 0)}},
+      {"alpha bit fields 10-10-10-2",
+       40,
+       32,
+       6,
+       {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000},
+       {},
+       2,
+       1,
+       {0x00, 0x02, 0x00, 0xC0, 0xFF, 0xFF, 0xFF, 0x3F},
+       {Rgb(0, 0, 128), W}},
+      {"52-byte header", 52, 16, 3, {0xF800, 0x07E0, 0x001F}, {}, 1, 1, {0xFF, 0xFF, 0, 0}, {W}},
+      {"56-byte header, red low",
+       56,
+       32,
+       3,
+       {0xFF, 0xFF00, 0xFF0000, 0xFF000000},
+       {},
+       1,
+       1,
+       {0x11, 0x22, 0x33, 0x44},
+       {Rgb(0x11, 0x22, 0x33)}},
+      {"64 bits, fixed point",
+       40,
+       64,
+       0,
+       {},
+       {},
+       2,
+       1,
+       {0x00, 0x20, 0x00, 0x10, 0x00, 0x00, 0x00, 0x20, 0x01, 0x00, 0xFF, 0x3F, 0x00, 0xE0, 0x00,
+        0x20},
+       {Rgb(0, 128, 255), Rgb(0, 255, 0)}},
+      {"24 bits, top-down",
+       124,
+       24,
+       0,
+       {},
+       {},
+       1,
+       -2,
+       {3, 2, 1, 0, 6, 5, 4, 0},
+       {Rgb(1, 2, 3), Rgb(4, 5, 6)}},
+      {"RLE8, delta",
+       40,
+       8,
+       1,
+       {},
+       {W, B},
+       4,
+       2,
+       {1, 1, 0, 2, 1, 1, 1, 1, 0, 1},
+       {T, T, B, T, B, T, T, T}},
+      {"RLE4, early end of bitmap",
+       40,
+       4,
+       2,
+       {},
+       {W, B},
+       4,
+       2,
+       {4, 0x10, 0, 1},
+       {T, T, T, T, B, W, B, W}},
+      {"RLE8 cut short", 40, 8, 1, {}, {W, B}, 4, 2, {4, 1}, {}},
+      {"OS/2 Huffman", 64, 1, 3, {}, {W, B}, 8, 1, {0, 0, 0, 0}, {}},
+      {"JPEG inside", 40, 24, 4, {}, {}, 1, 1, {0, 0, 0, 0}, {}},
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    const ByteVector file = FileOf(form);
+    if (form.expected.empty()) {
+      EXPECT_THROW(bmp::Read(file, 99, 52), bmp::BmpError);
+      continue;
+    }
+    const Picture picture = bmp::Read(file, 99, 52);
+    ASSERT_EQ(picture.width(), form.width);
+    ASSERT_EQ(picture.height(), std::abs(form.height));
+    EXPECT_EQ(std::vector<Colour>(picture.pixels().begin(), picture.pixels().end()), form.expected);
+    // Skipped pixels show the background colour, never black.
+    Canvas canvas(Rgb(7, 7, 7));
+    canvas.SetPicture(picture);
+    for (int y = 0; y < picture.height(); ++y) {
+      for (int x = 0; x < picture.width(); ++x) {
+        const Colour expected = picture.At(x, y);
+        EXPECT_EQ(canvas.Point(x, y), expected == T ? Rgb(7, 7, 7) : expected);
+      }
+    }
+  }
+}
 
 TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
   TempDir dir;
