@@ -6,8 +6,8 @@
 #include <string>
 
 #include "commands/file_kind.h"
-#include "image/picture_files.h"
 #include "image/bitfile_codec.h"
+#include "image/picture_files.h"
 
 namespace dotloom {
 
