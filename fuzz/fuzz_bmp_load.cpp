@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "image/bmp_layout.h"
 #include "image/canvas.h"
@@ -32,7 +33,11 @@ void OnFree(const volatile void* pointer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+  // A bound that is never counted would pass every input: make sure the hooks count.
+  if (__sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree) == 0) std::abort();
+  const std::int64_t before = live;
+  const std::vector<char> block(1 << 20);
+  if (live - before < (1 << 20)) std::abort();
   return 0;
 }
 
