@@ -111,7 +111,8 @@ class Agreement {
     Fold(one, static_cast<std::uint32_t>(run.image.height()));
     for (const Colour colour : run.image.pixels()) Fold(one, colour);
     if (std::getenv("DOTLOOM_CORPUS_TRACE") != nullptr) {
-      std::printf("case %d: %016llx\n", cases_, static_cast<unsigned long long>(one));
+      std::printf("case %d: %d %016llx\n", cases_, run.loaded ? 1 : 0,
+                  static_cast<unsigned long long>(one));
     }
     Fold(digest_, static_cast<std::uint32_t>(one));
     Fold(digest_, static_cast<std::uint32_t>(one >> 32U));
