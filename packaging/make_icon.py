@@ -3,7 +3,9 @@
 # Copyright (c) 2026 The Dotloom authors
 """Draws Dotloom's icon from the 16 x 16 dot pattern below: a pale tile with a framed "D" and
 a strip of weave. Writes dotloom.svg, dotloom-<size>.png and dotloom.ico for the Windows
-build: up to 64 pixels by whole-pixel scaling, so the dots stay sharp; at 128 and 256 pixels
+build: up to 64 pixels each dot a block of whole pixels, so the dots stay sharp (at sizes that
+are no multiple of 16, some rows and columns of dots one pixel wider, spread evenly); at 128
+and 256 pixels
 the shapes of the SVG (rounded tile, rounded dots with a gap between them), smoothed by 4 x 4
 samples a pixel, as a desktop would draw the scalable icon. Run it again after changing the
 pattern; its output is kept in the repository so that building needs no Python."""
@@ -38,8 +40,9 @@ SMOOTH_SIZES = (128, 256)
 TILE = (1.0, 1.0, 14.0, 14.0, 1.5)
 DOT_INSET, DOT_SIDE, DOT_RADIUS = 0.05, 0.9, 0.2
 SAMPLES = 4
-# The sizes Windows asks for most; 256 is kept as PNG, as the system expects at that size.
-ICO_SIZES = (16, 32, 48, 64, 256)
+# The sizes Windows' shell asks for at display scales from 100 to 200 %; 256 is kept as PNG,
+# as the system expects at that size.
+ICO_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
 
 def rgba(mark):
@@ -47,14 +50,10 @@ def rgba(mark):
 
 
 def sharp_rows(size):
-    scale = size // len(PATTERN)
-    rows = []
-    for line in PATTERN:
-        row = bytearray()
-        for mark in line:
-            row += bytes(rgba(mark)) * scale
-        rows += [bytes(row)] * scale
-    return rows
+    """Each pixel takes the dot under its centre: whole blocks, no blending."""
+    cells = len(PATTERN)
+    at = [(2 * pixel + 1) * cells // (2 * size) for pixel in range(size)]
+    return [b"".join(bytes(rgba(PATTERN[y][x])) for x in at) for y in at]
 
 
 def in_rounded_rect(px, py, x, y, width, height, radius):
@@ -99,9 +98,12 @@ def smooth_rows(size):
     return rows
 
 
+def rows_for(size):
+    return sharp_rows(size) if size <= max(SHARP_SIZES) else smooth_rows(size)
+
+
 def png(size):
-    rows = sharp_rows(size) if size in SHARP_SIZES else smooth_rows(size)
-    rows = [b"\0" + row for row in rows]  # filter type: none
+    rows = [b"\0" + row for row in rows_for(size)]  # filter type: none
 
     def chunk(kind, data):
         body = kind + data
@@ -115,20 +117,16 @@ def png(size):
 def ico_bitmap(size):
     """An icon image in the classic form: a 32-bit bottom-up DIB of twice the height (colour
     and mask), then the 1-bit mask with a set bit for every transparent pixel."""
-    scale = size // len(PATTERN)
     colour, mask = bytearray(), bytearray()
     mask_stride = (size + 31) // 32 * 4
-    for line in reversed(PATTERN):
-        colour_row = bytearray()
+    for row in reversed(rows_for(size)):
         mask_row = bytearray(mask_stride)
-        for x, mark in enumerate(line):
-            red, green, blue, alpha = rgba(mark)
-            colour_row += bytes((blue, green, red, alpha)) * scale
+        for x in range(size):
+            red, green, blue, alpha = row[4 * x:4 * x + 4]
+            colour += bytes((blue, green, red, alpha))
             if alpha == 0:
-                for column in range(x * scale, (x + 1) * scale):
-                    mask_row[column // 8] |= 0x80 >> (column % 8)
-        colour += bytes(colour_row) * scale
-        mask += bytes(mask_row) * scale
+                mask_row[x // 8] |= 0x80 >> (x % 8)
+        mask += mask_row
     header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(colour) + len(mask),
                          0, 0, 0, 0)
     return header + bytes(colour) + bytes(mask)
