@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
+"""Checks the Windows download in a folder as cpack left it:
+
+    check_windows_package.py FOLDER VERSION
+
+- dotloom-VERSION-windows-x86_64.zip holds one folder, dotloom-VERSION/, with dotloom.exe,
+  README.txt and LICENSE.txt, the two text files with Windows line endings;
+- dotloom-VERSION-windows-x86_64-setup.exe is there, and SHA256SUMS names both and verifies
+  with `sha256sum -c`;
+- dotloom.exe is a 64-bit GUI program under 1 MiB whose header names Windows 10.0 as both
+  subsystem and OS version, with an icon at every size the shell asks for, and every DLL it
+  can load is one Windows ships: those in its import table, those imported on first use
+  (delay-load) and those it names to LoadLibrary, all found as the DLL names the file holds.
+Prints what it found; the exit status is 1 on the first fault.
+"""
+
+import os
+import re
+import struct
+import subprocess
+import sys
+import zipfile
+
+ICON_SIZES = {16, 20, 24, 32, 40, 48, 64, 256}
+# What Windows 10 itself has in System32 and the program may need.
+SYSTEM_DLLS = {
+    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "dwmapi.dll", "gdi32.dll", "kernel32.dll",
+    "kernelbase.dll", "msvcrt.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "shcore.dll",
+    "shell32.dll", "shlwapi.dll", "ucrtbase.dll", "user32.dll", "uxtheme.dll", "version.dll",
+    "windowscodecs.dll",
+}
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+RT_GROUP_ICON = 14
+
+
+class Failure(Exception):
+    pass
+
+
+class PortableExecutable:
+    """The parts of a PE32+ file the checks read."""
+
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise Failure("not a Windows program (no MZ header)")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise Failure("not a PE file")
+        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data,
+                                                                                pe + 4)
+        optional = pe + 24
+        if struct.unpack_from("<H", data, optional)[0] != 0x20B:
+            raise Failure("not a 64-bit (PE32+) program")
+        (self.os_version, self.image_version,
+         self.subsystem_version) = (struct.unpack_from("<HH", data, optional + at)
+                                    for at in (40, 44, 48))
+        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        count = struct.unpack_from("<I", data, optional + 108)[0]
+        self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i)
+                            for i in range(count)]
+        self.sections = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i)
+                         for i in range(sections)]
+
+    def offset(self, rva):
+        for _, size, address, raw_size, raw in self.sections:
+            if address <= rva < address + max(size, raw_size):
+                return raw + rva - address
+        raise Failure(f"address {rva:#x} lies in no section")
+
+    def string(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def imported_dlls(self):
+        """Names from the import table (directory 1) and the delay-load table (13)."""
+        names = []
+        for index, size in ((1, 20), (13, 32)):
+            if index >= len(self.directories) or not self.directories[index][0]:
+                continue
+            at = self.offset(self.directories[index][0])
+            while any(self.data[at:at + size]):
+                name = struct.unpack_from("<I", self.data, at + (12 if size == 20 else 4))[0]
+                names.append(self.string(name))
+                at += size
+        return names
+
+    def named_dlls(self):
+        """Every DLL name the file holds as ASCII or UTF-16 text: the import tables' names,
+        a delay-load descriptor's name wherever the linker put it, a LoadLibrary argument."""
+        names = {name.decode("ascii") for name in
+                 re.findall(rb"[A-Za-z0-9_.-]+\.dll(?![A-Za-z0-9])", self.data, re.I)}
+        for match in re.finditer(rb"(?:[A-Za-z0-9_.-]\0)+\.\0[dD]\0[lL]\0[lL]\0", self.data):
+            start = match.start()
+            # A text byte just before means the first "character" is the last letter of an
+            # ASCII string and its terminating NUL.
+            if start > 0 and self.data[start - 1] != 0:
+                start += 2
+            names.add(self.data[start:match.end()].decode("utf-16-le"))
+        return names
+
+    def icon_sizes(self):
+        """The sizes in the first icon group resource (RT_GROUP_ICON)."""
+        if len(self.directories) < 3 or not self.directories[2][0]:
+            raise Failure("no resources")
+        base = self.offset(self.directories[2][0])
+
+        def entries(table):
+            named, numbered = struct.unpack_from("<HH", self.data, base + table + 12)
+            return [struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
+                    for i in range(named + numbered)]
+
+        for kind, target in entries(0):
+            if kind == RT_GROUP_ICON and target & 0x80000000:
+                name = entries(target & 0x7FFFFFFF)[0][1]
+                language = entries(name & 0x7FFFFFFF)[0][1]
+                rva = struct.unpack_from("<I", self.data, base + language)[0]
+                group = self.offset(rva)
+                count = struct.unpack_from("<H", self.data, group + 4)[0]
+                return sorted(self.data[group + 6 + 14 * i] or 256 for i in range(count))
+        raise Failure("no icon")
+
+
+def check_text(name, text):
+    if b"\n" in text.replace(b"\r\n", b"") or b"\r" in text.replace(b"\r\n", b""):
+        raise Failure(f"{name} has line endings other than CR LF")
+    if not text.endswith(b"\r\n"):
+        raise Failure(f"{name} does not end with a line break")
+    text.decode("utf-8")
+
+
+def check_program(data):
+    program = PortableExecutable(data)
+    if len(data) >= 1 << 20:
+        raise Failure(f"dotloom.exe is {len(data)} bytes, over 1 MiB")
+    if program.machine != IMAGE_FILE_MACHINE_AMD64 or program.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+        raise Failure("dotloom.exe is not a 64-bit GUI program")
+    print(f"dotloom.exe: {len(data)} bytes, subsystem version "
+          f"{'.'.join(map(str, program.subsystem_version))}, OS version "
+          f"{'.'.join(map(str, program.os_version))}")
+    for what, version in (("subsystem", program.subsystem_version), ("OS", program.os_version)):
+        if version != (10, 0):
+            raise Failure(f"dotloom.exe's header gives {what} version {version[0]}.{version[1]}, "
+                          "not 10.0")
+    sizes = program.icon_sizes()
+    print(f"icon sizes: {' '.join(map(str, sizes))}")
+    if set(sizes) != ICON_SIZES:
+        raise Failure(f"the icon holds {sizes}, not {sorted(ICON_SIZES)}")
+    imported = {name.lower() for name in program.imported_dlls()}
+    named = {name.lower() for name in program.named_dlls()}
+    if not imported <= named:
+        raise Failure(f"imported DLLs {sorted(imported - named)} not found among the names")
+    later = named - imported
+    print(f"DLLs imported: {' '.join(sorted(imported))}")
+    print(f"DLLs loaded later: {' '.join(sorted(later))}")
+    foreign = sorted(named - SYSTEM_DLLS)
+    if foreign:
+        raise Failure(f"dotloom.exe may load {', '.join(foreign)}, which Windows does not ship")
+
+
+def check(folder, version):
+    package = f"dotloom-{version}-windows-x86_64"
+    zip_path = os.path.join(folder, package + ".zip")
+    installer = package + "-setup.exe"
+    top = f"dotloom-{version}/"
+    with zipfile.ZipFile(zip_path) as archive:
+        files = sorted(name for name in archive.namelist() if not name.endswith("/"))
+        print(f"{os.path.basename(zip_path)}: {' '.join(files)}")
+        want = [top + name for name in ("LICENSE.txt", "README.txt", "dotloom.exe")]
+        if files != want or any(not name.startswith(top) for name in archive.namelist()):
+            raise Failure(f"the zip holds {archive.namelist()}, not {want}")
+        for name in ("README.txt", "LICENSE.txt"):
+            check_text(name, archive.read(top + name))
+        check_program(archive.read(top + "dotloom.exe"))
+    installer_data = open(os.path.join(folder, installer), "rb").read()
+    if PortableExecutable(installer_data).machine != IMAGE_FILE_MACHINE_AMD64:
+        raise Failure(f"{installer} is not a 64-bit program")
+    with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as sums:
+        named = sorted(line.split("  ", 1)[1] for line in sums.read().splitlines())
+    if named != sorted([package + ".zip", installer]):
+        raise Failure(f"SHA256SUMS names {named}")
+    result = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=folder,
+                            capture_output=True, text=True, check=False)
+    print(result.stdout, end="")
+    if result.returncode != 0:
+        raise Failure("SHA256SUMS does not verify: " + result.stderr)
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] in ("-h", "--help"):
+        print(__doc__, file=sys.stderr if len(sys.argv) != 2 else sys.stdout)
+        return 0 if len(sys.argv) == 2 else 2
+    try:
+        check(sys.argv[1], sys.argv[2])
+    except (Failure, OSError, zipfile.BadZipFile, struct.error, ValueError) as failure:
+        print(f"FAILED: {failure}", file=sys.stderr)
+        return 1
+    print("1 passed, 0 failed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
