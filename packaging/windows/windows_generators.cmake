@@ -8,3 +8,6 @@ if(CPACK_GENERATOR STREQUAL "ZIP")
 elseif(CPACK_GENERATOR STREQUAL "NSIS")
   set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-setup")
 endif()
+# The linker has stripped the program already; stripping it again would write the time of
+# packing into its header, so that the zip and the installer held different programs.
+set(CPACK_STRIP_FILES OFF)
