@@ -136,7 +136,8 @@ def check_program(data):
     program = PortableExecutable(data)
     if len(data) >= 1 << 20:
         raise Failure(f"dotloom.exe is {len(data)} bytes, over 1 MiB")
-    if program.machine != IMAGE_FILE_MACHINE_AMD64 or program.subsystem != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+    if (program.machine, program.subsystem) != (IMAGE_FILE_MACHINE_AMD64,
+                                                IMAGE_SUBSYSTEM_WINDOWS_GUI):
         raise Failure("dotloom.exe is not a 64-bit GUI program")
     print(f"dotloom.exe: {len(data)} bytes, subsystem version "
           f"{'.'.join(map(str, program.subsystem_version))}, OS version "
