@@ -3,10 +3,12 @@
 #include "app/qt/frm_dotloom.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QWidget>
+#include <QtMath>
 
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
@@ -20,11 +22,6 @@ frmDotloom::frmDotloom(QWidget* parent)
   common_dialog1_.SetFilter(kFilter);
 
   auto* client = new QWidget(this);
-  // One column wider than the picture control, which shows the window's own background. Only
-  // a minimum: should a menu bar ever be wider than this, the client area grows to its right
-  // and the canvas stays in the top-left corner instead of being centred.
-  client->setMinimumSize(Canvas::kWidth + 2 * PictureBox::kBorder + 1,
-                         Canvas::kHeight + 2 * PictureBox::kBorder);
   picture1_ = new PictureBox(client);
   picture1_->setObjectName(QStringLiteral("Picture1"));
   // What a screen reader announces; it has no caption of its own to read.
@@ -45,6 +42,31 @@ frmDotloom::frmDotloom(QWidget* parent)
 
   // Nothing in the window follows a change of size, so the window does not offer one.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  FitToScreen();
+}
+
+bool frmDotloom::event(QEvent* event) {
+  // Sent to the window and its widgets when it moves to a screen, which may have another
+  // device-pixel ratio.
+  if (event->type() == QEvent::ScreenChangeInternal) FitToScreen();
+  return QMainWindow::event(event);
+}
+
+void frmDotloom::FitToScreen() {
+  picture1_->FitToScreen();
+  // The client area holds the picture control and, beside it, a column as wide as a canvas
+  // pixel that shows the window's own background; the control's bottom edge is the window's.
+  // Qt makes a window round(logical size x ratio) device pixels large: the client area gets
+  // the fewest logical pixels that make it reach those device pixels. Only a minimum: should
+  // a menu bar ever be wider, the client area grows to its right and the canvas stays in the
+  // top-left corner instead of being centred.
+  const qreal ratio = devicePixelRatioF();
+  const QSize device = picture1_->DeviceSize();
+  const auto fewest = [&](qreal device_pixels) { return qCeil((device_pixels - 0.5) / ratio); };
+  const int top = menuBar()->sizeHint().height();
+  const int width = fewest(device.width() + picture1_->scale());
+  const int height = fewest(qCeil(top * ratio - 1e-6) + device.height()) - top;
+  centralWidget()->setMinimumSize(width, height);
 }
 
 // The canvas is repainted after every command, also one that failed midway: a failed Open

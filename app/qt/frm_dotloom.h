@@ -28,7 +28,12 @@ class frmDotloom : public QMainWindow {  // NOLINT(readability-identifier-naming
   QAction* mnuFileOpen() const { return mnu_file_open_; }
   QAction* mnuSaveAs() const { return mnu_save_as_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
+  // Sizes the canvas and the client area for the screen's device-pixel ratio.
+  void FitToScreen();
   void mnuFileOpen_Click();
   void mnuSaveAs_Click();
 

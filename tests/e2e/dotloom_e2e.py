@@ -4,12 +4,15 @@
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with
 xdotool through the menu's access keys and the real file dialogs.
 
-    dotloom_e2e.py PROGRAM [--scale N] [--screenshot OUT.png]
+    dotloom_e2e.py PROGRAM [--scale FACTOR] [--screenshot OUT.png]
 
-Opens a Bitfile and checks the screen shows exactly its pixels, saves it as .bit and .bmp
-and checks both files, opens the BMP and saves it as a Bitfile again (the conversion), shows
-a BMP of pure red, green and blue, and closes the window, which must end the program at
-once. Every wait is bounded.
+--scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS), so a
+fractional one too: each canvas pixel must then show as a whole block of the scale rounded
+(1.25 -> 1 x 1, 1.5 -> 2 x 2). Opens a Bitfile and checks the screen shows exactly its pixels
+in such blocks, in an interior of 99 x 52 blocks, saves it as .bit and .bmp and checks both
+files, opens the BMP and saves it as a Bitfile again (the conversion), shows a BMP of pure
+red, green and blue, and closes the window, which must end the program at once. Every wait is
+bounded.
 """
 
 import argparse
@@ -21,9 +24,9 @@ import tempfile
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
-from e2e_support import (BORDER, Desktop, Failure, Session, convert_and_close,  # noqa: E402
-                         print_log_tail, read, start_xvfb, stop, wait_for_canvas,
-                         wait_for_contents)
+from e2e_support import (Desktop, Failure, Session, convert_and_close,  # noqa: E402
+                         pixel_scale, print_log_tail, read, start_xvfb, stop, wait_for_canvas,
+                         wait_for_contents, wait_for_interior)
 
 CLIENT_HEIGHT = 56
 
@@ -32,24 +35,19 @@ def qt_desktop(display, scale, workdir):
     """The desktop as a Qt program on it sees it: nothing of the user's theme or scaling."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP",
-                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "LANGUAGE")}
+                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "LANGUAGE",
+                        "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
+                        "QT_SCALE_FACTOR_ROUNDING_POLICY")}
     runtime = os.path.join(workdir, "runtime")
     os.mkdir(runtime, 0o700)
     # The C locale keeps the dialogs' titles untranslated, so they can be found by name.
     env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, HOME=workdir,
-               QT_SCALE_FACTOR=str(scale), LC_ALL="C.UTF-8")
-    return Desktop(display, scale, env)
+               QT_SCREEN_SCALE_FACTORS=f"{scale:g}", LC_ALL="C.UTF-8")
+    return Desktop(display, pixel_scale(scale), env)
 
 
 class QtSession(Session):
-    """Dotloom under Qt: the client area is the bottom 56 pixels of the window, and the
-    canvas sits in its top-left corner inside a 2-pixel border."""
-
-    def interior_origin(self):
-        """The device pixel of canvas pixel (0, 0)."""
-        x, y, _, height = self.desktop.geometry(self.window)
-        scale = self.desktop.scale
-        return x + BORDER * scale, y + height - (CLIENT_HEIGHT - BORDER) * scale
+    """Dotloom under Qt, closed through its window's close button."""
 
     def request_close(self):
         self.desktop.close_window(self.window)
@@ -69,25 +67,29 @@ def run(program, scale, screenshot, workdir):
         log_path = os.path.join(workdir, "dotloom.log")
         with open(log_path, "wb") as log:
             session = QtSession(desktop, [program], log)
-        _, _, width, height = desktop.geometry(session.window)
-        print(f"window {width} x {height} device pixels at scale {scale}")
-        if width < 104 * scale or height <= CLIENT_HEIGHT * scale:
-            raise Failure(f"window {width} x {height} is too small for its client area")
-        wait_for_canvas(desktop, session.interior_origin(), set())
+        window = desktop.geometry(session.window)
+        n = desktop.scale
+        interior = wait_for_interior(desktop, window)
+        print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, canvas "
+              f"interior {interior[2]} x {interior[3]} at {interior[0] - window[0]},"
+              f"{interior[1] - window[1]}")
+        # The client area: the picture control and a column beside it, below the menu bar.
+        if window[2] < 104 * n or window[3] <= CLIENT_HEIGHT * n:
+            raise Failure(f"window {window[2]} x {window[3]} is too small for its client area")
+        origin = interior[:2]
+        wait_for_canvas(desktop, origin, set())
 
         session.choose("o", "Open", original)
-        background = wait_for_canvas(desktop, session.interior_origin(), black)
+        background = wait_for_canvas(desktop, origin, black)
         if screenshot:
-            x, y, _, _ = desktop.geometry(session.window)
-            desktop.save_screenshot(screenshot, x, y, width, height)
+            desktop.save_screenshot(screenshot, *window)
 
         saved_bit = os.path.join(workdir, "copy.bit")
         session.choose("s", "Save As", saved_bit)
         wait_for_contents(saved_bit, read(original),
                           "the saved Bitfile differs from the one opened")
 
-        convert_and_close(session, session.interior_origin, black, background, workdir,
-                          original)
+        convert_and_close(session, lambda: origin, black, background, workdir, original)
         session = None
     except BaseException:
         for log in ("dotloom.log", "xvfb.log"):
@@ -102,7 +104,7 @@ def run(program, scale, screenshot, workdir):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
-    parser.add_argument("--scale", type=int, default=1)
+    parser.add_argument("--scale", type=float, default=1)
     parser.add_argument("--screenshot")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="dotloom-e2e-") as workdir:

@@ -141,6 +141,70 @@ class Desktop:
             xlib.XCloseDisplay(connection)
 
 
+def pixel_scale(display_scale):
+    """Device pixels per canvas pixel: the display's scale rounded, halves up, at least 1."""
+    return max(1, int(display_scale + 0.5))
+
+
+def find_interior(desktop, area):
+    """The canvas interior on screen, (x, y, width, height) in device pixels: the first
+    rectangle inside area = (x, y, width, height) that is exactly INTERIOR times the desktop's
+    scale of one colour, with another colour all around. None when there is none."""
+    scale = desktop.scale
+    want = (INTERIOR[0] * scale, INTERIOR[1] * scale)
+    width, height, rgb = desktop.screenshot()
+    pixel = lambda x, y: rgb[3 * (y * width + x):3 * (y * width + x) + 3]
+    left, top = max(area[0], 1), max(area[1], 1)
+    right, bottom = min(area[0] + area[2], width - 1), min(area[1] + area[3], height - 1)
+
+    def run(x, y, dx, dy):
+        colour, length = pixel(x, y), 0
+        while x < right and y < bottom and pixel(x, y) == colour:
+            x, y, length = x + dx, y + dy, length + 1
+        return length
+
+    for y in range(top, bottom - want[1] + 1):
+        x = left
+        while x <= right - want[0]:
+            length = run(x, y, 1, 0)
+            colour = pixel(x, y)
+            if (length == want[0] and pixel(x - 1, y) != colour and pixel(x, y - 1) != colour
+                    and run(x, y, 0, 1) == want[1] and run(x + want[0] - 1, y, 0, 1) == want[1]
+                    and all(run(x, y + dy, 1, 0) == want[0] for dy in range(want[1]))
+                    and all(pixel(x + dx, y - 1) != colour and pixel(x + dx, y + want[1]) != colour
+                            for dx in range(want[0]))):
+                return x, y, want[0], want[1]
+            x += length
+    return None
+
+
+def wait_for_interior(desktop, area):
+    """Waits until the empty canvas shows inside area with its edge around it; returns it."""
+    interior = wait_until("the canvas interior, "
+                          f"{INTERIOR[0] * desktop.scale} x {INTERIOR[1] * desktop.scale} device "
+                          "pixels of one colour", lambda: find_interior(desktop, area))
+    check_edge(desktop, interior)
+    return interior
+
+
+def check_edge(desktop, interior):
+    """The sunken edge around the interior, BORDER canvas pixels wide: on each side two lines
+    of scale device pixels, each of one colour, measured across the middle of that side."""
+    scale = desktop.scale
+    width, _, rgb = desktop.screenshot()
+    pixel = lambda x, y: rgb[3 * (y * width + x):3 * (y * width + x) + 3]
+    x, y, w, h = interior
+    middle = (x + w // 2, y + h // 2)
+    sides = {"left": (x - 1, middle[1], -1, 0), "top": (middle[0], y - 1, 0, -1),
+             "right": (x + w, middle[1], 1, 0), "bottom": (middle[0], y + h, 0, 1)}
+    for side, (at_x, at_y, dx, dy) in sides.items():
+        line = [pixel(at_x + i * dx, at_y + i * dy) for i in range(BORDER * scale)]
+        inner, outer = line[:scale], line[scale:]
+        if len(set(inner)) != 1 or len(set(outer)) != 1 or inner[0] == outer[0]:
+            raise Failure(f"the canvas's {side} edge is not two lines of {scale} device pixels: "
+                          + " ".join(colour.hex() for colour in line))
+
+
 def mismatches(width, rgb, origin, scale, black, background, colours=None):
     """Canvas pixels whose device pixels are not all black (when in black), their colour (when
     in colours, a dict of (x, y) to RGB bytes) or background."""

@@ -6,6 +6,8 @@
 
 #include <limits>
 
+#include "image/pixel_scale.h"
+
 namespace dotloom {
 namespace {
 
@@ -18,6 +20,23 @@ bool AllPixelsAre(const Canvas& canvas, Colour colour) {
     }
   }
   return true;
+}
+
+// The whole device pixels per canvas pixel at a display's scale: Qt's device-pixel ratio, or
+// the Windows dpi / 96.
+TEST(CanvasTest, PixelScaleIsTheDisplayScaleRoundedHalvesUp) {
+  struct Case {
+    double display_scale;
+    int pixel_scale;
+  };
+  for (const Case& c :
+       {Case{1.0, 1}, Case{1.25, 1}, Case{120 / 96.0, 1}, Case{1.49, 1}, Case{143 / 96.0, 1},
+        Case{1.5, 2}, Case{144 / 96.0, 2}, Case{1.75, 2}, Case{2.0, 2}, Case{2.25, 2}, Case{2.5, 3},
+        Case{3.0, 3}, Case{0.75, 1}, Case{0.0, 1}, Case{-2.0, 1}, Case{1e9, 64},
+        Case{std::numeric_limits<double>::infinity(), 64},
+        Case{std::numeric_limits<double>::quiet_NaN(), 1}}) {
+    EXPECT_EQ(PixelScale(c.display_scale), c.pixel_scale) << c.display_scale;
+  }
 }
 
 TEST(CanvasTest, StartsWithTheBackgroundColourOnly) {
