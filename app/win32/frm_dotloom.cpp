@@ -6,6 +6,7 @@
 
 #include "app/win32/resources.h"
 #include "commands/file_commands.h"
+#include "image/pixel_scale.h"
 #include "platform/win32/win32_support.h"
 
 namespace dotloom {
@@ -69,9 +70,9 @@ void frmDotloom::Show(int show_command) const {
 }
 
 void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
-  // The largest whole factor, so that a canvas pixel stays a square block of screen pixels.
-  const int scale = std::max(1, static_cast<int>(dpi) / USER_DEFAULT_SCREEN_DPI);
-  const SIZE picture = picture1_->Place(scale, dpi);
+  // A whole factor, so that a canvas pixel stays a square block of screen pixels.
+  const int scale = PixelScale(static_cast<double>(dpi) / USER_DEFAULT_SCREEN_DPI);
+  const SIZE picture = picture1_->Place(scale);
   // One canvas column wider than the picture control: the form's own background shows there.
   const SIZE client{picture.cx + scale, picture.cy};
 

@@ -40,14 +40,10 @@ PictureBox::PictureBox(HWND parent, int id)
   if (!window_) win32::ThrowLastError("cannot create the picture control");
 }
 
-SIZE PictureBox::Place(int scale, UINT dpi) {
+SIZE PictureBox::Place(int scale) {
   scale_ = scale;
   RECT outer{0, 0, Canvas::kWidth * scale, Canvas::kHeight * scale};
-  if (scale == 1) {
-    AdjustWindowRectExForDpi(&outer, kStyle, FALSE, kExStyle, dpi);
-  } else {
-    InflateRect(&outer, kBorder * scale, kBorder * scale);
-  }
+  InflateRect(&outer, kBorder * scale, kBorder * scale);
   const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
   // The frame is computed afresh, as its width follows the scale.
   SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy,
@@ -56,7 +52,7 @@ SIZE PictureBox::Place(int scale, UINT dpi) {
   return size;
 }
 
-// Scaled up, the client edge keeps its look: each of its two lines becomes scale pixels
+// The client edge keeps its look at every scale: each of its two lines becomes scale pixels
 // wide, so the whole control grows by the same whole factor as the canvas inside it.
 void PictureBox::PaintEdge() const {
   const win32::WindowDc dc(hwnd());
@@ -118,15 +114,16 @@ LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
       if (self != nullptr) static_cast<void>(self->window_.release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCCALCSIZE:
-      // At scale 1 the system's own client edge is exactly the two pixels wanted.
-      if (self != nullptr && self->scale_ > 1) {
+      // The edge is drawn here rather than by the system, whose client edge follows the dpi
+      // itself: three pixels wide at 120 dpi, where the canvas is drawn at scale 1.
+      if (self != nullptr) {
         auto* rect = reinterpret_cast<RECT*>(lparam);  // rgrc[0] when wparam is TRUE
         InflateRect(rect, -kBorder * self->scale_, -kBorder * self->scale_);
         return 0;
       }
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCPAINT:
-      if (self != nullptr && self->scale_ > 1) {
+      if (self != nullptr) {
         self->PaintEdge();
         return 0;
       }

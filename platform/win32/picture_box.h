@@ -13,7 +13,7 @@ namespace dotloom {
 // canvas, drawn at a whole-number scale so that each canvas pixel is a square block.
 class PictureBox {
  public:
-  // The edge on each side at scale 1: the system's client edge.
+  // The edge on each side at scale 1, as wide as the system's client edge at 96 dpi.
   static constexpr int kBorder = 2;
 
   // The child window is created at (0, 0) of parent and destroyed with it.
@@ -29,7 +29,7 @@ class PictureBox {
 
   // Sizes the control so that its interior holds the canvas at scale, inside an edge of
   // kBorder * scale pixels. Returns the control's outer size.
-  SIZE Place(int scale, UINT dpi);
+  SIZE Place(int scale);
   // Redraws the interior from the canvas now, not at some later idle moment.
   void Refresh() const;
 

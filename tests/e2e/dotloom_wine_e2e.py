@@ -5,15 +5,17 @@
 own Xvfb and its own Wine prefix, driven with xdotool through the menu's access keys and
 Wine's real file dialogs.
 
-    dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale N] [--version X.Y.Z]
+    dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale FACTOR] [--version X.Y.Z]
                         [--screenshot OUT.png]
 
-PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale 2 sets
-the desktop to 192 dpi; --version is the version the program file must carry. Checks the
-program file's icon and version, the client area and the canvas's place, a Bitfile drawn
-bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, Save As over a file answered
-No, a missing file and folder, a BMP save and BMP -> Bitfile, a BMP of pure red, green and
-blue, then closes the window with Alt+F4 and checks no port name of the prefix leads to
+PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale sets the
+desktop's dpi the way Windows' display settings do (LogPixels: 1.5 is 144 dpi), and every
+canvas pixel must then show as a whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2);
+--version is the version the program file must carry. Checks the program file's icon and
+version, the client area and the canvas's place, both read from inside and found on screen, a
+Bitfile drawn bit-exactly, Bitfile -> Bitfile, CON.bit, cancelled dialogs, Save As over a file
+answered No, a missing file and folder, a BMP save and BMP -> Bitfile, a BMP of pure red, green
+and blue, then closes the window with Alt+F4 and checks no port name of the prefix leads to
 /dev. The prefix lives in a temporary
 folder, so nothing of the user's is touched and nothing is left behind.
 """
@@ -30,8 +32,9 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
-                         Session, convert_and_close, print_log_tail, read, start_xvfb, stop,
-                         wait_for_canvas, wait_for_contents)
+                         Session, convert_and_close, pixel_scale, print_log_tail, read,
+                         start_xvfb, stop, wait_for_canvas, wait_for_contents,
+                         wait_for_interior)
 
 CLIENT = (104, 56)
 PICTURE = (103, 56)
@@ -59,22 +62,22 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def wine_desktop(display, scale, workdir):
+def wine_desktop(display, dpi, workdir):
     env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "LC_", "LANG"))}
     env.update(DISPLAY=display, HOME=workdir, LC_ALL="C.UTF-8", WINEDEBUG="-all",
                WINEARCH="win64", WINEPREFIX=os.path.join(workdir, "prefix"),
                # No offer to download Mono or Gecko while the prefix is made.
                WINEDLLOVERRIDES="mscoree,mshtml=")
-    return Desktop(display, scale, env)
+    return Desktop(display, pixel_scale(dpi / 96), env)
 
 
-def make_prefix(desktop, workdir):
+def make_prefix(desktop, dpi, workdir):
     """Wine's own set-up, then no crash dialog, Wine drawing the window frames itself (there
     is no window manager, so the X window spans the whole frame) and the desktop's dpi."""
     desktop.run("wineboot", "--init", timeout=PREFIX_SECONDS)
     registry = os.path.join(workdir, "settings.reg")
     with open(registry, "w", encoding="ascii") as file:
-        file.write(REGISTRY.format(dpi=96 * desktop.scale))
+        file.write(REGISTRY.format(dpi=dpi))
     desktop.run("wine", "regedit", "/S", windows_path(registry), timeout=PREFIX_SECONDS)
     # No port name leads to a device of the machine; this also waits for the set-up's
     # server to end, so that the program never meets one on its way out.
@@ -135,14 +138,15 @@ def check_resources(geometry, version):
         raise Failure(f"the program file says version {geometry['file_version']}, not {version}")
 
 
-def check_geometry(geometry, scale):
-    """The client area and the picture control at the sizes the window is drawn to."""
+def check_geometry(geometry, dpi, scale):
+    """The client area and the picture control at the sizes the window is drawn to: scale
+    device pixels per canvas pixel at dpi."""
     client, picture, interior = geometry["client"], geometry["picture"], geometry["interior"]
     print(f"dpi {geometry['dpi']}: window {geometry['window'][2:]}, client {client[2:]}, "
           f"picture {picture[2:]} at {picture[0] - client[0]},{picture[1] - client[1]}, "
           f"interior {interior[2:]} at {interior[0] - client[0]},{interior[1] - client[1]}")
     want = {
-        "dpi": str(96 * scale),
+        "dpi": str(dpi),
         "client": CLIENT[0] * scale, "client_h": CLIENT[1] * scale,
         "picture at": (0, 0), "picture": PICTURE[0] * scale, "picture_h": PICTURE[1] * scale,
         "interior at": (BORDER * scale, BORDER * scale),
@@ -176,15 +180,16 @@ def check_right_column(desktop, client, colour):
 
 
 def run(program, probe_exe, scale, version, screenshot, workdir):
-    screen = "1024x768x24" if scale == 1 else f"{1024 * scale}x{768 * scale}x24"
+    screen = f"{round(1024 * scale)}x{round(768 * scale)}x24"
     with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
         server, display = start_xvfb(xvfb_log, screen)
-    desktop = wine_desktop(display, scale, workdir)
+    dpi = round(96 * scale)
+    desktop = wine_desktop(display, dpi, workdir)
     session = None
     log_path = os.path.join(workdir, "dotloom.log")
     try:
         started = time.monotonic()
-        make_prefix(desktop, workdir)
+        make_prefix(desktop, dpi, workdir)
         print(f"Wine prefix made in {time.monotonic() - started:.1f} s")
         black = bitfile_art.black_pixels()
         original = os.path.join(workdir, "Dotloom art.bit")
@@ -196,9 +201,14 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
             session = WineSession(desktop, program, log)
         print(f"window up {time.monotonic() - started:.1f} s after launch")
         geometry = probe(desktop, probe_exe)
-        check_geometry(geometry, scale)
+        check_geometry(geometry, dpi, desktop.scale)
         check_resources(geometry, version)
         origin = geometry["interior"][:2]
+        # And on screen: the interior where the window says it is, in its sunken edge.
+        shown = wait_for_interior(desktop, geometry["window"])
+        if shown != geometry["interior"]:
+            raise Failure(f"the canvas interior shows at {shown}, the window puts it at "
+                          f"{geometry['interior']}")
         background = rgb_of(geometry["highlight_text"])
         if background == b"\0\0\0":
             background = b"\xff\xff\xff"  # the canvas's mend for a black highlight text
@@ -289,7 +299,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
     parser.add_argument("probe")
-    parser.add_argument("--scale", type=int, default=1)
+    parser.add_argument("--scale", type=float, default=1)
     parser.add_argument("--version")
     parser.add_argument("--screenshot")
     args = parser.parse_args()
