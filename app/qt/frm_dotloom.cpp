@@ -49,6 +49,10 @@ bool frmDotloom::event(QEvent* event) {
   // Sent to the window and its widgets when it moves to a screen, which may have another
   // device-pixel ratio.
   if (event->type() == QEvent::ScreenChangeInternal) FitToScreen();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+  // Newer Qt also says so when the ratio changes on the same screen.
+  if (event->type() == QEvent::DevicePixelRatioChange) FitToScreen();
+#endif
   return QMainWindow::event(event);
 }
 
