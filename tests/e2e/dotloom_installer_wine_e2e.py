@@ -26,7 +26,7 @@ import tempfile
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_windows_package  # noqa: E402
-from dotloom_wine_e2e import PREFIX_SECONDS, Session, make_prefix, wine_desktop  # noqa: E402
+from dotloom_wine_e2e import PREFIX_SECONDS, WineSession, make_prefix, wine_desktop  # noqa: E402
 from e2e_support import Failure, print_log_tail, start_xvfb, stop  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dotloom"
@@ -118,20 +118,13 @@ def check_starts(prefix, workdir):
     """The installed program up to its window and closed again; every DLL it loaded on the way
     comes from the system's folders."""
     log_path = os.path.join(workdir, "installed.log")
-    env = prefix.desktop.env
-    env["WINEDEBUG"] = "+loaddll"
     exe = prefix.windows_path(os.path.join(prefix.install_dir, "dotloom.exe"))
     try:
         with open(log_path, "wb") as log:
-            session = Session(prefix.desktop, exe, log)
-        status = session.close()
+            WineSession(prefix.desktop, exe, log, debug="+loaddll").close()
     except BaseException:
         print_log_tail(log_path, sys.stderr)
         raise
-    finally:
-        env["WINEDEBUG"] = "-all"
-    if status != 0:
-        raise Failure(f"the installed program ended with status {status}")
     with open(log_path, encoding="utf-8", errors="replace") as log:
         loaded = re.findall(r'Loaded L"([^"]+)"', log.read())
     modules = [path.replace("\\\\", "\\") for path in loaded]
@@ -156,12 +149,13 @@ def run(build, cpack, version, workdir):
     with check_windows_package.zipfile.ZipFile(os.path.join(packages, package + ".zip")) as zip:
         program_bytes = zip.read(f"dotloom-{version}/dotloom.exe")
 
-    server, display = start_xvfb()
-    desktop = wine_desktop(display, 1, workdir)
+    with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
+        server, display = start_xvfb(xvfb_log)
+    desktop = wine_desktop(display, 96, workdir)
     # No menu entries of the Linux desktop for the Start-menu shortcut.
     desktop.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
     try:
-        make_prefix(desktop, workdir)
+        make_prefix(desktop, 96, workdir)
         prefix = Prefix(desktop)
         prefix.settle()
         before = prefix.snapshot()

@@ -109,10 +109,9 @@ class WineSession(Session):
     # The first program in a new prefix waits for Wine's own services to come up.
     window_seconds = WAIT_SECONDS * 6
 
-    def __init__(self, desktop, program, log):
+    def __init__(self, desktop, program, log, debug="-all,err+all"):
         # Wine's own errors go to the log, which a failing run prints.
-        super().__init__(desktop, ["wine", program], log,
-                         env=dict(desktop.env, WINEDEBUG="-all,err+all"))
+        super().__init__(desktop, ["wine", program], log, env=dict(desktop.env, WINEDEBUG=debug))
 
     def typed(self, path):
         return windows_path(path)
