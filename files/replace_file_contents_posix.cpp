@@ -152,7 +152,10 @@ class NewContents {
   std::string TemporaryName() const {
     // A short prefix of the target's name keeps the temporary name within NAME_MAX.
     constexpr std::size_t kMaxPrefix = 200;
-    return "." + place_.name.substr(0, kMaxPrefix) + ".dotloom-unsaved";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "." + std::string at -O2.
+    std::string name = ".";
+    name.append(place_.name, 0, kMaxPrefix).append(".dotloom-unsaved");
+    return name;
   }
 
   // The temporary name was not taken: nothing to remove on the way out.
