@@ -23,6 +23,10 @@ import subprocess
 import sys
 import zipfile
 
+sys.dont_write_bytecode = True  # the check writes nothing beside itself
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_support import Failure, report  # noqa: E402
+
 ICON_SIZES = {16, 20, 24, 32, 40, 48, 64, 256}
 # What Windows 10 itself has in System32 and the program may need.
 SYSTEM_DLLS = {
@@ -34,10 +38,6 @@ SYSTEM_DLLS = {
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 RT_GROUP_ICON = 14
-
-
-class Failure(Exception):
-    pass
 
 
 class PortableExecutable:
@@ -194,13 +194,8 @@ def main():
     if len(sys.argv) != 3 or sys.argv[1] in ("-h", "--help"):
         print(__doc__, file=sys.stderr if len(sys.argv) != 2 else sys.stdout)
         return 0 if len(sys.argv) == 2 else 2
-    try:
-        check(sys.argv[1], sys.argv[2])
-    except (Failure, OSError, zipfile.BadZipFile, struct.error, ValueError) as failure:
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
-    print("1 passed, 0 failed")
-    return 0
+    return report(lambda: check(sys.argv[1], sys.argv[2]), OSError, zipfile.BadZipFile,
+                  struct.error, ValueError)
 
 
 if __name__ == "__main__":

@@ -17,15 +17,13 @@ bounded.
 
 import argparse
 import os
-import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (Desktop, Failure, Session, convert_and_close,  # noqa: E402
-                         pixel_scale, print_log_tail, read, start_xvfb, stop, wait_for_canvas,
+                         pixel_scale, print_log_tail, read, report, start_xvfb, stop, wait_for_canvas,
                          wait_for_contents, wait_for_interior)
 
 CLIENT_HEIGHT = 56
@@ -107,15 +105,9 @@ def main():
     parser.add_argument("--scale", type=float, default=1)
     parser.add_argument("--screenshot")
     args = parser.parse_args()
-    with tempfile.TemporaryDirectory(prefix="dotloom-e2e-") as workdir:
-        try:
-            run(os.path.abspath(args.program), args.scale,
-                args.screenshot and os.path.abspath(args.screenshot), workdir)
-        except (Failure, subprocess.SubprocessError) as failure:
-            print(f"FAILED: {failure}", file=sys.stderr)
-            return 1
-    print("1 passed, 0 failed")
-    return 0
+    return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
+                                      args.screenshot and os.path.abspath(args.screenshot),
+                                      workdir), prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

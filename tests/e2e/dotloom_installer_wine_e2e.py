@@ -21,13 +21,12 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_windows_package  # noqa: E402
 from dotloom_wine_e2e import PREFIX_SECONDS, WineSession, make_prefix, wine_desktop  # noqa: E402
-from e2e_support import Failure, print_log_tail, start_xvfb, stop  # noqa: E402
+from e2e_support import Failure, print_log_tail, report, start_xvfb, stop  # noqa: E402
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dotloom"
 INSTALLED = ["LICENSE.txt", "README.txt", "Uninstall.exe", "dotloom.exe"]
@@ -198,15 +197,8 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     build, cpack, version = sys.argv[1:]
-    with tempfile.TemporaryDirectory(prefix="installer-e2e-") as workdir:
-        try:
-            run(os.path.abspath(build), cpack, version, workdir)
-        except (Failure, check_windows_package.Failure, OSError,
-                subprocess.SubprocessError) as failure:
-            print(f"FAILED: {failure}", file=sys.stderr)
-            return 1
-    print("1 passed, 0 failed")
-    return 0
+    return report(lambda workdir: run(os.path.abspath(build), cpack, version, workdir), OSError,
+                  prefix="installer-e2e-")
 
 
 if __name__ == "__main__":

@@ -25,7 +25,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
@@ -33,7 +32,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
                          Session, convert_and_close, pixel_scale, print_log_tail, read,
-                         start_xvfb, stop, wait_for_canvas, wait_for_contents,
+                         report, start_xvfb, stop, wait_for_canvas, wait_for_contents,
                          wait_for_interior)
 
 CLIENT = (104, 56)
@@ -302,15 +301,10 @@ def main():
     parser.add_argument("--version")
     parser.add_argument("--screenshot")
     args = parser.parse_args()
-    with tempfile.TemporaryDirectory(prefix="dotloom-wine-e2e-") as workdir:
-        try:
-            run(os.path.abspath(args.program), os.path.abspath(args.probe), args.scale,
-                args.version, args.screenshot and os.path.abspath(args.screenshot), workdir)
-        except (Failure, subprocess.SubprocessError) as failure:
-            print(f"FAILED: {failure}", file=sys.stderr)
-            return 1
-    print("1 passed, 0 failed")
-    return 0
+    return report(lambda workdir: run(os.path.abspath(args.program), os.path.abspath(args.probe),
+                                      args.scale, args.version,
+                                      args.screenshot and os.path.abspath(args.screenshot),
+                                      workdir), prefix="dotloom-wine-e2e-")
 
 
 if __name__ == "__main__":

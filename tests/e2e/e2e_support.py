@@ -10,6 +10,8 @@ import re
 import select
 import struct
 import subprocess
+import sys
+import tempfile
 import time
 
 WAIT_SECONDS = 10
@@ -19,6 +21,22 @@ INTERIOR = (99, 52)
 
 class Failure(Exception):
     pass
+
+
+def report(test, *errors, prefix=None):
+    """Runs test, in a fresh temporary folder when prefix names one, and returns the exit
+    status of a one-test program: 0 after "1 passed", or 1 after saying why it failed."""
+    try:
+        if prefix is None:
+            test()
+        else:
+            with tempfile.TemporaryDirectory(prefix=prefix) as workdir:
+                test(workdir)
+    except (Failure, subprocess.SubprocessError, *errors) as failure:
+        print(f"FAILED: {failure}", file=sys.stderr)
+        return 1
+    print("1 passed, 0 failed")
+    return 0
 
 
 def wait_until(what, condition, seconds=WAIT_SECONDS):
