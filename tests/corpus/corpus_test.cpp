@@ -38,12 +38,7 @@
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::BmpSpec;
-using testing::ByteVector;
-using testing::FixedDialog;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 using Coding = BmpSpec::Coding;
 
 // The heap counters of the fault shim, when it is preloaded (not under valgrind).
@@ -83,7 +78,7 @@ Picture Previous() {
   return picture;
 }
 
-constexpr auto Bits = &testing::BitfileOf;
+constexpr auto Bits = &BitfileOf;
 
 const ByteVector& FailedBits() {
   static const ByteVector bits = Bits([](int x, int y) { return x == 40 && y == 40; });
@@ -616,8 +611,7 @@ TEST_F(CorpusTest, RleStreamsLoadUnlessCutShort) {
 }
 
 TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
-  EXPECT_FALSE(OpenBytes(testing::BlackPng(), "png.bmp").loaded)
-      << "only the BMP decoder may read a .bmp";
+  EXPECT_FALSE(OpenBytes(BlackPng(), "png.bmp").loaded) << "only the BMP decoder may read a .bmp";
   EXPECT_FALSE(OpenBytes({}, "empty.bmp").loaded);
   EXPECT_FALSE(OpenBytes({'B', 'M'}, "bm.bmp").loaded);
 
@@ -633,7 +627,7 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
                                            4096, 4096, 0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    const int descriptors = testing::OpenDescriptorCount();
+    const int descriptors = OpenDescriptorCount();
     std::vector<fs::path> paths = {fs::path(pipe_name)};
     for (const std::string name : {"folder.", "CON.", "NUL.", "COM1.", "LPT1.", "missing."}) {
       paths.push_back(dir_ / (name + e));
@@ -643,14 +637,14 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
       EXPECT_FALSE(run.loaded) << path;
       EXPECT_EQ(run.bits, FailedBits()) << path;
     }
-    EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
     ::CloseHandle(pipe);
 #else
     ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
     std::vector<std::string> names = {"folder.", "fifo.", "sock.", "missing."};
     for (const char* device : {"zero", "full"}) {
       const std::string name = std::string(device) + ".";
-      if (!testing::PrivateDevice(dir_.path(), name + e, device).empty()) names.push_back(name);
+      if (!PrivateDevice(dir_.path(), name + e, device).empty()) names.push_back(name);
     }
     // A socket, bound so that it exists as a file.
     const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -660,13 +654,13 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
     ASSERT_LT(socket_path.size(), sizeof address.sun_path);
     socket_path.copy(address.sun_path, socket_path.size());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int descriptors = testing::OpenDescriptorCount();
+    const int descriptors = OpenDescriptorCount();
     for (const std::string& name : names) {
       const Outcome run = OpenThenSave(dir_ / (name + e));
       EXPECT_FALSE(run.loaded) << name;
       EXPECT_EQ(run.bits, FailedBits()) << name;
     }
-    EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
     ::close(sock);
 #endif
   }

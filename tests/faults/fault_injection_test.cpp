@@ -26,11 +26,7 @@ extern char** environ;
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::ByteVector;
-using testing::EntriesIn;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
 struct Outcome {
   int status = -1;  // the exit code, or -1 when the driver did not exit normally
@@ -58,7 +54,7 @@ Outcome Drive(const std::vector<std::string>& arguments,
   std::vector<std::string> argv = {DOTLOOM_FAULT_DRIVER};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
 
-  const testing::ChildOutcome child = testing::RunInChild([&] {
+  const ChildOutcome child = RunInChild([&] {
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -80,6 +76,12 @@ Outcome Drive(const std::vector<std::string>& arguments,
   return outcome;
 }
 
+// The environment that makes the shim fail the nth call of a class in the given way.
+std::vector<std::string> Fault(const std::string& call, int nth, const std::string& kind) {
+  return {"DOTLOOM_FAULT_CLASS=" + call, "DOTLOOM_FAULT_NTH=" + std::to_string(nth),
+          "DOTLOOM_FAULT_KIND=" + kind};
+}
+
 // "open=1 read=2 ..." as numbers per class.
 std::map<std::string, int> Calls(const Outcome& outcome) {
   std::map<std::string, int> calls;
@@ -93,7 +95,7 @@ std::map<std::string, int> Calls(const Outcome& outcome) {
 }
 
 ByteVector SmallBmp() {
-  testing::BmpSpec spec;
+  BmpSpec spec;
   spec.width = 30;
   spec.height = 20;
   spec.bits = 8;
@@ -195,9 +197,7 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
           SCOPED_TRACE(name + " #" + std::to_string(k) + " " + kind);
           Reset();
           const Outcome run =
-              Drive({command.verb, (dir_ / command.file).string()},
-                    {"DOTLOOM_FAULT_CLASS=" + name, "DOTLOOM_FAULT_NTH=" + std::to_string(k),
-                     std::string("DOTLOOM_FAULT_KIND=") + kind});
+              Drive({command.verb, (dir_ / command.file).string()}, Fault(name, k, kind));
           ++cases;
           ASSERT_EQ(run.status, 0) << run.output;  // no crash, no descriptor left, next works
           // EINTR and short transfers are retried: they must not change the outcome. A file
@@ -243,8 +243,8 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
     Reset();
     const std::string e = ending;
     // Devices of the test's own, reached through links as a user's would be.
-    const fs::path full = testing::PrivateDevice(dir_.path(), "full", "full");
-    const fs::path zero = testing::PrivateDevice(dir_.path(), "zero", "zero");
+    const fs::path full = PrivateDevice(dir_.path(), "full", "full");
+    const fs::path zero = PrivateDevice(dir_.path(), "zero", "zero");
     fs::create_symlink("full", dir_ / ("full." + e));
     fs::create_symlink("zero", dir_ / ("zero." + e));
     fs::create_symlink("/proc/self/status", dir_ / ("proc." + e));  // a kernel file, refused
@@ -271,11 +271,9 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
         EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
       }
     }
-    if (!full.empty()) {
-      EXPECT_TRUE(fs::is_character_file(full)) << "a device must never be replaced";
-    }
-    if (!zero.empty()) {
-      EXPECT_TRUE(fs::is_character_file(zero)) << "a device must never be replaced";
+    for (const fs::path& device : {full, zero}) {
+      EXPECT_TRUE(device.empty() || fs::is_character_file(device))
+          << "a device must never be replaced";
     }
     EXPECT_EQ(ReadFile(dir_ / ("file." + e)), ByteVector{1});
   }
@@ -316,28 +314,21 @@ TEST_F(FaultInjectionTest, FileSizeLimitsKeepTheSaveRules) {
 
 // Files and folders the user may not read or write. As root, the driver drops to nobody.
 TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
-  Reset();
-  fs::permissions(dir_ / "in.bit", fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(dir_ / "in.bmp", fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(dir_ / "out.bit", fs::perms::owner_read | fs::perms::owner_write |
-                                        fs::perms::group_read | fs::perms::others_read);
-  fs::permissions(dir_ / "out.bmp", fs::perms::owner_read | fs::perms::owner_write |
-                                        fs::perms::group_read | fs::perms::others_read);
-  const std::vector<std::string> drop =
-      ::geteuid() == 0 ? std::vector<std::string>{"--as-nobody"} : std::vector<std::string>{};
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  Reset();
+  const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
+  for (const char* name : {"in.bit", "in.bmp"}) fs::permissions(dir_ / name, mine);
+  for (const char* name : {"out.bit", "out.bmp"}) {
+    fs::permissions(dir_ / name, mine | fs::perms::group_read | fs::perms::others_read);
+  }
   const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
   for (const Command& command : kCommands) {
-    std::vector<std::string> args = {command.verb, (dir_ / command.file).string()};
-    args.insert(args.end(), drop.begin(), drop.end());
-    const Outcome run = Drive(args);
+    const Outcome run = Drive({command.verb, (dir_ / command.file).string(), "--as-nobody"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
   }
   for (const char* name : {"new.bit", "new.bmp"}) {
-    std::vector<std::string> args = {"save", (dir_ / name).string()};
-    args.insert(args.end(), drop.begin(), drop.end());
-    ASSERT_EQ(Drive(args).status, 0);
+    ASSERT_EQ(Drive({"save", (dir_ / name).string(), "--as-nobody"}).status, 0);
   }
   EXPECT_EQ(ReadFile(dir_ / "out.bit"), old_bit_);
   EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
@@ -382,9 +373,7 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
     SCOPED_TRACE(std::string(row.file) + " " + row.call + " #" + std::to_string(row.nth) + " " +
                  row.kind + (row.unnamed ? "" : ", named"));
     Reset();
-    std::vector<std::string> environment = {std::string("DOTLOOM_FAULT_CLASS=") + row.call,
-                                            "DOTLOOM_FAULT_NTH=" + std::to_string(row.nth),
-                                            std::string("DOTLOOM_FAULT_KIND=") + row.kind};
+    std::vector<std::string> environment = Fault(row.call, row.nth, row.kind);
     if (!row.unnamed) environment.push_back(no_tmpfile);
     const Outcome run = Drive({"save", (dir_ / row.file).string()}, environment);
     EXPECT_EQ(run.status, std::string(row.kind) == "KILL" ? -1 : 0) << run.output;
@@ -411,11 +400,9 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
   // The next save of the file goes on as if nothing had happened, and removes what was left.
   for (const bool unnamed : {true, false}) {
     Reset();
-    std::vector<std::string> environment = {"DOTLOOM_FAULT_CLASS=rename", "DOTLOOM_FAULT_NTH=2",
-                                            "DOTLOOM_FAULT_KIND=KILL"};
-    if (!unnamed)
-      environment = {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1", "DOTLOOM_FAULT_KIND=KILL",
-                     no_tmpfile};
+    std::vector<std::string> environment =
+        unnamed ? Fault("rename", 2, "KILL") : Fault("write", 1, "KILL");
+    if (!unnamed) environment.push_back(no_tmpfile);
     EXPECT_EQ(Drive({"save", (dir_ / "out.bmp").string()}, environment).status, -1);
     ASSERT_EQ(EntriesIn(dir_.path()), 5);
     const Outcome next = Drive({"save", (dir_ / "out.bmp").string()},
@@ -435,7 +422,7 @@ TEST_F(FaultInjectionTest, AThousandFailuresLeaveNoTrace) {
       {"open", (dir_ / "folder.bit").string()},
       {"save", (dir_ / "no" / "x.bit").string()},
   };
-  if (!testing::PrivateDevice(dir_.path(), "full", "full").empty()) {
+  if (!PrivateDevice(dir_.path(), "full", "full").empty()) {
     fs::create_symlink("full", dir_ / "full.bmp");
     runs.push_back({"save", (dir_ / "full.bmp").string()});
   }

@@ -22,10 +22,7 @@
 namespace dotloom {
 namespace {
 
-using testing::ByteVector;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 using Pixels = std::vector<std::pair<int, int>>;
 using ByteAt = std::vector<std::pair<std::size_t, std::uint8_t>>;
 
@@ -243,14 +240,14 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   std::filesystem::create_symlink("/proc/self/comm", dir / "comm.bit");
   read_fails.insert(read_fails.end(), {dir / "fifo.bit", dir / "status.bit", dir / "comm.bit"});
   write_fails.insert(write_fails.end(), {dir / "fifo.bit", dir / "comm.bit"});
-  if (!testing::PrivateDevice(dir.path(), "zero.bit", "zero").empty()) {
+  if (!PrivateDevice(dir.path(), "zero.bit", "zero").empty()) {
     read_fails.push_back(dir / "zero.bit");
   }
-  if (!testing::PrivateDevice(dir.path(), "full.bit", "full").empty()) {
+  if (!PrivateDevice(dir.path(), "full.bit", "full").empty()) {
     write_fails.push_back(dir / "full.bit");
   }
 #endif
-  const int descriptors = testing::OpenDescriptorCount();
+  const int descriptors = OpenDescriptorCount();
   Canvas canvas;
   canvas.PSet(1, 1);
   for (const auto& path : read_fails) {
@@ -260,7 +257,7 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
     EXPECT_THROW(BitfileCodec::Encode(canvas, path), std::system_error) << path;
   }
   EXPECT_EQ(BlackPixels(canvas), (Pixels{{1, 1}})) << "a failed decode draws nothing";
-  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
 #ifdef _WIN32
   ::CloseHandle(pipe);
   EXPECT_EQ(ReadFile(dir / "read-only.bit"), ByteVector(10, 0xAA));

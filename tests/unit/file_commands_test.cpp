@@ -25,11 +25,7 @@
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::ByteVector;
-using testing::ReadFile;
-using testing::ScriptedDialog;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
 constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
 
@@ -46,11 +42,10 @@ void SaveAs(const Canvas& canvas, const std::optional<fs::path>& answer) {
 
 // A 24-bit BMP of the given size in grey with black at (1, 1).
 void WriteGreyBmp(const fs::path& path, int width, int height) {
-  testing::BmpSpec spec;
+  BmpSpec spec;
   spec.width = width;
   spec.height = height;
-  WriteFile(path, testing::WriteBmp(
-                      spec, [](int x, int y) { return x == 1 && y == 1 ? kBlack : kGrey; }));
+  WriteFile(path, WriteBmp(spec, [](int x, int y) { return x == 1 && y == 1 ? kBlack : kGrey; }));
 }
 
 ByteVector BitfileWith(std::size_t offset, std::uint8_t value) {
@@ -158,7 +153,7 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
   names.insert(names.end(), {"CON.bit", "NUL.bmp", "COM1.bit", "LPT1.bmp"});
   const fs::path full;
 #else
-  const fs::path full = testing::PrivateDevice(dir_.path(), "full", "full");
+  const fs::path full = PrivateDevice(dir_.path(), "full", "full");
   if (!full.empty()) {
     fs::create_symlink("full", dir_ / "x.bit");
     fs::create_symlink("full", dir_ / "x.bmp");
@@ -166,10 +161,10 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
   }
 #endif
   Open(canvas_, dir_ / "old.bit");
-  const int descriptors = testing::OpenDescriptorCount();
+  const int descriptors = OpenDescriptorCount();
   for (const fs::path& name : names) SaveAs(canvas_, dir_.path() / name);
   for (const fs::path& name : names) Open(canvas_, dir_.path() / name);
-  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
   if (!full.empty()) {
     EXPECT_TRUE(fs::is_character_file(full)) << "a device must never be replaced";
   }
@@ -188,7 +183,7 @@ TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas)
   WriteFile(dir_ / "keep.bmp", ByteVector{1, 2, 3});
   WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));
   Open(canvas_, dir_ / "old.bit");
-  EXPECT_EQ(testing::InChild([&] {
+  EXPECT_EQ(InChild([&] {
               ::signal(SIGXFSZ, SIG_IGN);
               const rlimit limit{100, 100};
               ::setrlimit(RLIMIT_FSIZE, &limit);

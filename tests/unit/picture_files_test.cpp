@@ -21,9 +21,7 @@
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::ByteVector;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
 // One BMP of the table below, header and all: pixels holds the stored rows (padded) or the
 // compressed stream, as the file would.
@@ -168,7 +166,7 @@ TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
                              0x34, 0x00, 0x00, 0x00, 0x01, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00,
                              0x00, 0xF0, 0x3C, 0x00, 0x00, 0x61, 0x0F, 0x00, 0x00, 0x61, 0x0F,
                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  const ByteVector saved = testing::ReadFile(dir / "p.bmp");
+  const ByteVector saved = ReadFile(dir / "p.bmp");
   ASSERT_EQ(saved.size(), 15654U);
   EXPECT_EQ(ByteVector(saved.begin(), saved.begin() + 54), header);
   // The bottom row comes first: (0, 51) white, then (98, 51) black.
@@ -180,13 +178,13 @@ TEST(PictureFilesTest, SavedPictureLoadsBackExactly) {
 
 TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   TempDir dir;
-  WriteFile(dir / "png.bmp", testing::BlackPng());
+  WriteFile(dir / "png.bmp", BlackPng());
   WriteFile(dir / "empty.bmp", {});
   WriteFile(dir / "text.bmp", ByteVector(64, 'a'));
-  testing::BmpSpec spec;
+  BmpSpec spec;
   spec.width = 4;
   spec.height = 4;
-  ByteVector truncated_header = testing::WriteBmp(spec, [](int, int) { return kBlack; });
+  ByteVector truncated_header = WriteBmp(spec, [](int, int) { return kBlack; });
   truncated_header.resize(20);
   WriteFile(dir / "header.bmp", truncated_header);
   fs::create_directory(dir / "folder.bmp");
@@ -199,13 +197,13 @@ TEST(PictureFilesTest, OnlyRegularBmpFilesLoad) {
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   fs::create_symlink("/proc/self/status", dir / "proc.bmp");
   paths.insert(paths.end(), {"fifo.bmp", "proc.bmp"});
-  if (!testing::PrivateDevice(dir.path(), "zero.bmp", "zero").empty()) paths.push_back("zero.bmp");
+  if (!PrivateDevice(dir.path(), "zero.bmp", "zero").empty()) paths.push_back("zero.bmp");
 #endif
-  const int descriptors = testing::OpenDescriptorCount();
+  const int descriptors = OpenDescriptorCount();
   for (const fs::path& name : paths) {
     EXPECT_ANY_THROW(LoadPicture(dir.path() / name, 99, 52)) << name;
   }
-  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
 TEST(PictureFilesTest, NamesThatAreNotAsciiWork) {

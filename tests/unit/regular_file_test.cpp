@@ -33,12 +33,7 @@
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::ByteVector;
-using testing::EntriesIn;
-using testing::InChild;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
 TEST(ReplaceFileContentsTest, ReplacesContentAndKeepsTheFileMode) {
   TempDir dir;
@@ -66,7 +61,7 @@ TEST(ReplaceFileContentsTest, RefusesWhatIsNotARegularFile) {
   fs::create_directory(dir / "folder.bmp");
   fs::create_symlink("loop.bmp", dir / "loop.bmp");
   std::vector<std::string> names = {"folder.bmp", "loop.bmp"};
-  const fs::path null = testing::PrivateDevice(dir.path(), "null", "null");
+  const fs::path null = PrivateDevice(dir.path(), "null", "null");
   if (!null.empty()) {
     fs::create_symlink("null", dir / "null.bmp");
     names.insert(names.end(), {"null", "null.bmp"});
@@ -101,6 +96,11 @@ TEST(ReplaceFileContentsTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
             "");
   EXPECT_EQ(ReadFile(dir / "a.bmp"), old_bytes);
   EXPECT_EQ(EntriesIn(dir.path()), 1);
+}
+
+// Throws for a step of a case's setup that failed.
+void Check(bool done, const std::string& what) {
+  if (!done) throw std::system_error(errno, std::generic_category(), what);
 }
 
 constexpr uid_t kNobody = 65534;
@@ -156,14 +156,16 @@ TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
   ByteVector new_bytes(40 * 1024);
   for (std::size_t i = 0; i < new_bytes.size(); ++i) new_bytes[i] = static_cast<std::uint8_t>(i);
   const auto own = [](const fs::path& path, uid_t user, gid_t group, mode_t mode) {
-    if (::chown(path.c_str(), user, group) != 0 || ::chmod(path.c_str(), mode) != 0) {
-      throw std::system_error(errno, std::generic_category(), "setup " + path.string());
-    }
+    Check(::chown(path.c_str(), user, group) == 0 && ::chmod(path.c_str(), mode) == 0,
+          "setup " + path.string());
   };
   const auto attribute = [](const fs::path& path, const char* name, const std::string& value) {
-    if (::setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0) {
-      throw std::system_error(errno, std::generic_category(), std::string("setxattr ") + name);
-    }
+    Check(::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0,
+          std::string("setxattr ") + name);
+  };
+  // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
+  const auto small_disk = [](const fs::path& folder) {
+    Check(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0, "mount tmpfs");
   };
   using Setup = std::function<void(const fs::path& folder, const fs::path& file)>;
   struct Case {
@@ -225,27 +227,21 @@ TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
        [&](const fs::path& folder, const fs::path& file) {
          fs::create_directory(folder / "elsewhere");
          WriteFile(folder / "elsewhere" / "source.bmp", ByteVector(48 * 1024, 0x0B));
-         if (::mount((folder / "elsewhere" / "source.bmp").c_str(), file.c_str(), nullptr, MS_BIND,
-                     nullptr) != 0) {
-           throw std::system_error(errno, std::generic_category(), "bind mount");
-         }
+         Check(::mount((folder / "elsewhere" / "source.bmp").c_str(), file.c_str(), nullptr,
+                       MS_BIND, nullptr) == 0,
+               "bind mount");
        },
        0, true},
       {"a disk with room for one copy only", false, true,
        [&](const fs::path& folder, const fs::path& file) {
-         // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
-         if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
-           throw std::system_error(errno, std::generic_category(), "mount tmpfs");
-         }
+         small_disk(folder);
          WriteFile(file, ByteVector(48 * 1024, 0x0B));
        },
        0, true},
       {"two links, a small old file and a full disk", false, true,
        [&](const fs::path& folder, const fs::path& file) {
          // Written in place, the new 40 KiB do not fit: nothing of the old file may change.
-         if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
-           throw std::system_error(errno, std::generic_category(), "mount tmpfs");
-         }
+         small_disk(folder);
          WriteFile(file, ByteVector(8 * 1024, 0x0B));
          fs::create_hard_link(file, folder / "second.bmp");
          std::ofstream filler(folder / "filler", std::ios::binary);
@@ -342,13 +338,13 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
     names.push_back(windows_name);
   }
   for (const char* kind : {"null", "zero"}) {
-    if (testing::PrivateDevice(dir.path(), kind, kind).empty()) {
+    if (PrivateDevice(dir.path(), kind, kind).empty()) {
       std::printf("no device node of our own here: the %s row is skipped\n", kind);
     } else {
       names.push_back(kind);
     }
   }
-  const int descriptors = testing::OpenDescriptorCount();
+  const int descriptors = OpenDescriptorCount();
   const int entries = EntriesIn(dir.path());
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
@@ -379,7 +375,7 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
   EXPECT_LT(::accept(server, nullptr, nullptr), 0) << "a command connected";
   EXPECT_EQ(errno, EAGAIN);
   ::close(server);
-  EXPECT_EQ(testing::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
   EXPECT_EQ(EntriesIn(dir.path()), entries + 1) << "nothing made beside them";
 }
 

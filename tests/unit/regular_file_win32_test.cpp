@@ -23,15 +23,12 @@
 namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
-using testing::ByteVector;
-using testing::EntriesIn;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace testing;
 
 DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
-// Closes on scope exit; for files a test holds open as another program would.
+// Closes on scope exit; for files a test holds open as another program would, and for its
+// own pipe servers and mailslots.
 class Held {
  public:
   explicit Held(HANDLE handle) : handle_(handle) {}
@@ -41,6 +38,7 @@ class Held {
     if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
   }
   bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
 
  private:
   HANDLE handle_;
@@ -64,47 +62,24 @@ std::vector<std::pair<std::wstring, ByteVector>> Contents(const fs::path& folder
 
 // A pipe server of the test's own, listening without blocking, and a mailslot: whether any
 // client reached them is asked after the fact.
-class PipeServer {
- public:
-  explicit PipeServer(const std::wstring& name)
-      : handle_(::CreateNamedPipeW((L"\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_BYTE | PIPE_NOWAIT, PIPE_UNLIMITED_INSTANCES, 4096,
-                                   4096, 0, nullptr)) {}
-  PipeServer(const PipeServer&) = delete;
-  PipeServer& operator=(const PipeServer&) = delete;
-  ~PipeServer() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-  // A listening pipe without a client answers ERROR_PIPE_LISTENING; one a client reached,
-  // ERROR_PIPE_CONNECTED, or ERROR_NO_DATA once the client has gone again.
-  bool SawClient() const {
-    return ::ConnectNamedPipe(handle_, nullptr) != FALSE ||
-           ::GetLastError() != ERROR_PIPE_LISTENING;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-class Mailslot {
- public:
-  explicit Mailslot(const std::wstring& name)
-      : handle_(::CreateMailslotW((L"\\\\.\\mailslot\\" + name).c_str(), 0, 0, nullptr)) {}
-  Mailslot(const Mailslot&) = delete;
-  Mailslot& operator=(const Mailslot&) = delete;
-  ~Mailslot() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool GotMessage() const {
-    DWORD messages = 0;
-    return !::GetMailslotInfo(handle_, nullptr, nullptr, &messages, nullptr) || messages != 0;
-  }
-
- private:
-  HANDLE handle_;
-};
+HANDLE PipeServer(const std::wstring& name) {
+  return ::CreateNamedPipeW((L"\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX,
+                            PIPE_TYPE_BYTE | PIPE_NOWAIT, PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0,
+                            nullptr);
+}
+// A listening pipe without a client answers ERROR_PIPE_LISTENING; one a client reached,
+// ERROR_PIPE_CONNECTED, or ERROR_NO_DATA once the client has gone again.
+bool SawClient(const Held& server) {
+  return ::ConnectNamedPipe(server.get(), nullptr) != FALSE ||
+         ::GetLastError() != ERROR_PIPE_LISTENING;
+}
+HANDLE Mailslot(const std::wstring& name) {
+  return ::CreateMailslotW((L"\\\\.\\mailslot\\" + name).c_str(), 0, 0, nullptr);
+}
+bool GotMessage(const Held& mailslot) {
+  DWORD messages = 0;
+  return !::GetMailslotInfo(mailslot.get(), nullptr, nullptr, &messages, nullptr) || messages != 0;
+}
 
 // The three ways a command reaches a file: Open, Save As .bit and Save As .bmp.
 const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>>& Commands() {
@@ -138,33 +113,33 @@ TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
   // The control: the test's own client is seen, so a refused name shows as one.
   {
     const std::wstring name = L"dotloom-" + id + L"-control.bit";
-    const PipeServer server(name);
+    const Held server(PipeServer(name));
     ASSERT_TRUE(server.ok());
     const Held client(::CreateFileW((L"\\\\.\\pipe\\" + name).c_str(), GENERIC_READ, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(client.ok());
-    EXPECT_TRUE(server.SawClient());
+    EXPECT_TRUE(SawClient(server));
   }
   for (const auto& [command, run] : Commands()) {
     for (const std::wstring& form : pipe_forms) {
       const std::wstring name = L"dotloom-" + id + L"-" + std::to_wstring(++n) + L".bit";
       const fs::path path = with(form, name);
       SCOPED_TRACE(std::string(command) + " " + path.string());
-      const PipeServer server(name);
+      const Held server(PipeServer(name));
       ASSERT_TRUE(server.ok());
-      const int handles = testing::OpenDescriptorCount();
+      const int handles = OpenDescriptorCount();
       EXPECT_THROW(run(path), std::system_error);
-      EXPECT_FALSE(server.SawClient());
-      EXPECT_EQ(testing::OpenDescriptorCount(), handles);
+      EXPECT_FALSE(SawClient(server));
+      EXPECT_EQ(OpenDescriptorCount(), handles);
     }
     for (const std::wstring& form : mailslot_forms) {
       const std::wstring name = L"dotloom-" + id + L"-" + std::to_wstring(++n) + L".bmp";
       const fs::path path = with(form, name);
       SCOPED_TRACE(std::string(command) + " " + path.string());
-      const Mailslot mailslot(name);
+      const Held mailslot(Mailslot(name));
       ASSERT_TRUE(mailslot.ok());
       EXPECT_THROW(run(path), std::system_error);
-      EXPECT_FALSE(mailslot.GotMessage());
+      EXPECT_FALSE(GotMessage(mailslot));
     }
   }
   // Stream names of a file on disk: the file and its folder stay as they were.
@@ -243,11 +218,11 @@ TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
     if (c.make) c.make(target);
     const int entries = EntriesIn(dir.path());
     const DWORD attributes = Attributes(target);
-    const int handles = testing::OpenDescriptorCount();
+    const int handles = OpenDescriptorCount();
     EXPECT_THROW(ReplaceFileContents(target, ByteVector{1, 2, 3}), std::system_error);
     EXPECT_EQ(EntriesIn(dir.path()), entries) << "no temporary file is left behind";
     EXPECT_EQ(Attributes(target), attributes);
-    EXPECT_EQ(testing::OpenDescriptorCount(), handles);
+    EXPECT_EQ(OpenDescriptorCount(), handles);
     for (const auto& entry : fs::directory_iterator(dir.path())) {
       if (!entry.is_regular_file()) continue;
       EXPECT_EQ(ReadFile(entry.path()), old_bytes) << entry.path().filename().string();
