@@ -54,6 +54,17 @@ struct Heap {
   void (*reset)() = reinterpret_cast<void (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_heap_reset_peak"));
 #endif
   bool available() const { return peak != nullptr && live != nullptr && reset != nullptr; }
+  // How far above what was live before it the heap grew while run ran; -1 when not counted.
+  long PeakOf(const std::function<void()>& run) const {
+    if (!available()) {
+      run();
+      return -1;
+    }
+    const long before = live();
+    reset();
+    run();
+    return peak() - before;
+  }
 };
 
 // The memory bounds below are only checked where the heap is counted: make sure that is
@@ -158,14 +169,7 @@ class CorpusTest : public ::testing::Test {
     canvas.PSet(97, 50);
     FixedDialog open(path);
     Outcome run;
-    if (heap_.available()) {
-      const long before = heap_.live();
-      heap_.reset();
-      RunOpenCommand(canvas, open);
-      run.heap_peak = heap_.peak() - before;
-    } else {
-      RunOpenCommand(canvas, open);
-    }
+    run.heap_peak = heap_.PeakOf([&] { RunOpenCommand(canvas, open); });
     run.loaded = canvas.picture() != Previous();
     EXPECT_NE(canvas.Point(97, 50), kBlack) << "the drawing is cleared";
     run.image = canvas.Image();
@@ -688,13 +692,9 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
     WriteFile(path, ByteVector{1});
     fs::resize_file(path, std::uintmax_t{1} << 30U);
     Outcome run;
-    if (heap_.available()) {
-      const long before = heap_.live();
-      heap_.reset();
-      run = OpenThenSave(path);
-      EXPECT_LT(heap_.peak() - before, 1 << 20) << name << ": only the start is read";
-    } else {
-      run = OpenThenSave(path);
+    const long peak = heap_.PeakOf([&] { run = OpenThenSave(path); });
+    if (peak >= 0) {
+      EXPECT_LT(peak, 1 << 20) << name << ": only the start is read";
     }
     EXPECT_FALSE(run.loaded);
     if (std::string(name) == "huge.bit") {
@@ -741,11 +741,10 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
       out.close();
       ASSERT_TRUE(out.good());
     }
-    const long before = heap_.available() ? heap_.live() : 0;
-    if (heap_.available()) heap_.reset();
-    const Outcome run = OpenThenSave(path);
-    if (heap_.available()) {
-      EXPECT_LT(heap_.peak() - before, 1 << 20) << "only what the canvas shows is read";
+    Outcome run;
+    const long peak = heap_.PeakOf([&] { run = OpenThenSave(path); });
+    if (peak >= 0) {
+      EXPECT_LT(peak, 1 << 20) << "only what the canvas shows is read";
     }
     EXPECT_TRUE(run.loaded);
     EXPECT_EQ(run.bits, file.bits);

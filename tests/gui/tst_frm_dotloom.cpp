@@ -294,21 +294,16 @@ class FrmDotloomTest : public QObject {
     QTest::addColumn<QString>("written");
 
     const QString none;
-    QTest::newRow("bitfile") << none << "out.bit"
-                             << "bitfile";
-    QTest::newRow("bmp, upper case") << none << "OUT.BMP"
-                                     << "bitmap";
-    QTest::newRow("other kind writes nothing") << none << "out.png"
-                                               << "";
-    QTest::newRow("cancel writes nothing") << none << ""
-                                           << "";
+    const QString bitfile = QStringLiteral("bitfile");
+    const QString bitmap = QStringLiteral("bitmap");
+    QTest::newRow("bitfile") << none << "out.bit" << bitfile;
+    QTest::newRow("bmp, upper case") << none << "OUT.BMP" << bitmap;
+    QTest::newRow("other kind writes nothing") << none << "out.png" << none;
+    QTest::newRow("cancel writes nothing") << none << none << none;
     // Writing the earlier name again would put the pattern into it.
-    QTest::newRow("cancel after a named bitfile save writes nothing") << "earlier.bit"
-                                                                      << ""
-                                                                      << "";
-    QTest::newRow("cancel after a named bmp save writes nothing") << "earlier.bmp"
-                                                                  << ""
-                                                                  << "";
+    QTest::newRow("cancel after a named bitfile save writes nothing")
+        << "earlier.bit" << none << none;
+    QTest::newRow("cancel after a named bmp save writes nothing") << "earlier.bmp" << none << none;
   }
 
   void SaveAsThroughTheDialog() {

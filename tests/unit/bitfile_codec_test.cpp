@@ -43,15 +43,10 @@ ByteVector FileWith(const ByteAt& bytes) {
   return file;
 }
 
-Pixels Column(int x) {
+// Every pixel of the Bitfile area's columns first to last.
+Pixels Columns(int first, int last) {
   Pixels pixels;
-  for (int y = 0; y < 48; ++y) pixels.emplace_back(x, y);
-  return pixels;
-}
-
-Pixels WholeArea() {
-  Pixels pixels;
-  for (int x = 0; x < 96; ++x) {
+  for (int x = first; x <= last; ++x) {
     for (int y = 0; y < 48; ++y) pixels.emplace_back(x, y);
   }
   return pixels;
@@ -73,9 +68,9 @@ std::vector<LayoutCase> LayoutCases() {
       {"middle", {{10, 13}}, {{106, 0x20}}},
       {"bottom-right", {{95, 47}}, {{575, 0x80}}},
       {"column 3",
-       Column(3),
+       Columns(3, 3),
        {{3, 0xFF}, {99, 0xFF}, {195, 0xFF}, {291, 0xFF}, {387, 0xFF}, {483, 0xFF}}},
-      {"whole area", WholeArea(), all_ones},
+      {"whole area", Columns(0, 95), all_ones},
   };
 }
 
