@@ -157,50 +157,34 @@ static int WriteFault(void) {
   return f == kEndOfFile ? EIO : f;
 }
 
-ssize_t read(int fd, void* buffer, size_t count) {
-  const int f = Fault(kRead);
-  if (f > 0) return Fail(f);
-  if (f == kEndOfFile) return 0;
-  return REAL(read)(fd, buffer, f ? Shorter(count) : count);
-}
+/* read, pread and pread64 find the end of the file early, or read less than asked. */
+#define READ_WRAPPER(name, parameters, arguments) \
+  ssize_t name parameters {                       \
+    const int f = Fault(kRead);                   \
+    if (f > 0) return Fail(f);                    \
+    if (f == kEndOfFile) return 0;                \
+    return REAL(name) arguments;                  \
+  }
 
-ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
-  const int f = Fault(kRead);
-  if (f > 0) return Fail(f);
-  if (f == kEndOfFile) return 0;
-  return REAL(pread)(fd, buffer, f ? Shorter(count) : count, offset);
-}
+READ_WRAPPER(read, (int fd, void* buffer, size_t count), (fd, buffer, f ? Shorter(count) : count))
+READ_WRAPPER(pread, (int fd, void* buffer, size_t count, off_t offset),
+             (fd, buffer, f ? Shorter(count) : count, offset))
+READ_WRAPPER(pread64, (int fd, void* buffer, size_t count, off_t offset),
+             (fd, buffer, f ? Shorter(count) : count, offset))
 
-ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
-  const int f = Fault(kRead);
-  if (f > 0) return Fail(f);
-  if (f == kEndOfFile) return 0;
-  return REAL(pread64)(fd, buffer, f ? Shorter(count) : count, offset);
-}
+#define WRITE_WRAPPER(name, parameters, arguments) \
+  ssize_t name parameters {                        \
+    const int f = WriteFault();                    \
+    if (f > 0) return Fail(f);                     \
+    return REAL(name) arguments;                   \
+  }
 
-ssize_t write(int fd, const void* buffer, size_t count) {
-  const int f = WriteFault();
-  if (f > 0) return Fail(f);
-  return REAL(write)(fd, buffer, f ? Shorter(count) : count);
-}
-
-ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-  const int f = WriteFault();
-  if (f > 0) return Fail(f);
-  return REAL(pwrite)(fd, buffer, f ? Shorter(count) : count, offset);
-}
-
-ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
-  const int f = WriteFault();
-  if (f > 0) return Fail(f);
-  return REAL(pwrite64)(fd, buffer, f ? Shorter(count) : count, offset);
-}
-
-int fsync(int fd) {
-  const int f = Whole(Fault(kFsync));
-  if (f) return Fail(f);
-  return REAL(fsync)(fd);
-}
+WRITE_WRAPPER(write, (int fd, const void* buffer, size_t count),
+              (fd, buffer, f ? Shorter(count) : count))
+WRITE_WRAPPER(pwrite, (int fd, const void* buffer, size_t count, off_t offset),
+              (fd, buffer, f ? Shorter(count) : count, offset))
+WRITE_WRAPPER(pwrite64, (int fd, const void* buffer, size_t count, off_t offset),
+              (fd, buffer, f ? Shorter(count) : count, offset))
 
 int close(int fd) {
   const int f = Whole(Fault(kClose));
@@ -209,30 +193,24 @@ int close(int fd) {
   return result;
 }
 
-/* Everything that puts a file under a name counts as a rename. */
-int rename(const char* from, const char* to) {
-  const int f = Whole(Fault(kRename));
-  if (f) return Fail(f);
-  return REAL(rename)(from, to);
-}
+/* Calls that either happen whole or fail. Everything that puts a file under a name counts as
+ * a rename. */
+#define WHOLE_WRAPPER(class_id, name, parameters, arguments) \
+  int name parameters {                                      \
+    const int f = Whole(Fault(class_id));                    \
+    return f ? Fail(f) : REAL(name) arguments;               \
+  }
 
-int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-  const int f = Whole(Fault(kRename));
-  if (f) return Fail(f);
-  return REAL(renameat)(from_dir, from, to_dir, to);
-}
-
-int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-  const int f = Whole(Fault(kRename));
-  if (f) return Fail(f);
-  return REAL(renameat2)(from_dir, from, to_dir, to, flags);
-}
-
-int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
-  const int f = Whole(Fault(kRename));
-  if (f) return Fail(f);
-  return REAL(linkat)(from_dir, from, to_dir, to, flags);
-}
+WHOLE_WRAPPER(kFsync, fsync, (int fd), (fd))
+WHOLE_WRAPPER(kRename, rename, (const char* from, const char* to), (from, to))
+WHOLE_WRAPPER(kRename, renameat, (int from_dir, const char* from, int to_dir, const char* to),
+              (from_dir, from, to_dir, to))
+WHOLE_WRAPPER(kRename, renameat2,
+              (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
+              (from_dir, from, to_dir, to, flags))
+WHOLE_WRAPPER(kRename, linkat,
+              (int from_dir, const char* from, int to_dir, const char* to, int flags),
+              (from_dir, from, to_dir, to, flags))
 
 /* Heap accounting over glibc's own allocator. */
 extern void* __libc_malloc(size_t);
