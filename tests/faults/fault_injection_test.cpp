@@ -153,6 +153,8 @@ class FaultInjectionTest : public ::testing::Test {
     WriteFile(dir_ / "out.bmp", old_bmp_);
   }
 
+  std::string At(const fs::path& name) const { return (dir_ / name).string(); }
+
   TempDir dir_;
   const ByteVector old_bit_ = Pattern(1000, 5);
   const ByteVector old_bmp_ = ByteVector{'o', 'l', 'd'};
@@ -177,10 +179,10 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
     const bool bitfile = std::string(command.file).ends_with(".bit");
     // What success and failure look like, from a run without faults and one on a missing file.
     Reset();
-    const Outcome clean = Drive({command.verb, (dir_ / command.file).string()});
+    const Outcome clean = Drive({command.verb, At(command.file)});
     ASSERT_EQ(clean.status, 0) << clean.output;
     const ByteVector written = ReadFile(dir_ / command.file);
-    const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+    const Outcome missing = Drive({"open", At("missing.bmp")});
     ASSERT_EQ(missing.status, 0) << missing.output;
     const std::map<std::string, int> calls = Calls(clean);
     EXPECT_GT(calls.at("open"), 0);
@@ -196,8 +198,7 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
           if (std::string(kind) == "EOF" && name != "read") continue;
           SCOPED_TRACE(name + " #" + std::to_string(k) + " " + kind);
           Reset();
-          const Outcome run =
-              Drive({command.verb, (dir_ / command.file).string()}, Fault(name, k, kind));
+          const Outcome run = Drive({command.verb, At(command.file)}, Fault(name, k, kind));
           ++cases;
           ASSERT_EQ(run.status, 0) << run.output;  // no crash, no descriptor left, next works
           // EINTR and short transfers are retried: they must not change the outcome. A file
@@ -258,11 +259,11 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
                                             "loop." + e,    long_name + "." + e,
                                             "fifo." + e,    std::string(5000, 'd') + "/x." + e,
                                             "proc." + e};
-    const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+    const Outcome missing = Drive({"open", At("missing.bmp")});
     for (const std::string& name : names) {
       for (const char* verb : {"open", "save"}) {
         SCOPED_TRACE(std::string(verb) + " " + name.substr(0, 40));
-        const Outcome run = Drive({verb, (dir_ / name).string()});
+        const Outcome run = Drive({verb, At(name)});
         ++cases;
         ASSERT_EQ(run.status, 0) << run.output;
         if (std::string(verb) == "open") {
@@ -284,22 +285,22 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
 // bytes written before the limit, a BMP is all or nothing.
 TEST_F(FaultInjectionTest, FileSizeLimitsKeepTheSaveRules) {
   Reset();
-  const Outcome clean_bit = Drive({"save", (dir_ / "fresh.bit").string()});
-  const Outcome clean_bmp = Drive({"save", (dir_ / "fresh.bmp").string()});
+  const Outcome clean_bit = Drive({"save", At("fresh.bit")});
+  const Outcome clean_bmp = Drive({"save", At("fresh.bmp")});
   const ByteVector bit = ReadFile(dir_ / "fresh.bit");
   const ByteVector bmp = ReadFile(dir_ / "fresh.bmp");
   for (const int limit : {0, 1, 100, 575, 577, 4096, 15000}) {
     SCOPED_TRACE(limit);
     Reset();
     for (const char* name : {"out.bit", "out.bmp", "new.bit", "new.bmp"}) {
-      const Outcome run = Drive({"save", (dir_ / name).string(), "--fsize", std::to_string(limit)});
+      const Outcome run = Drive({"save", At(name), "--fsize", std::to_string(limit)});
       ASSERT_EQ(run.status, 0) << run.output;
     }
     // Reading is not limited: both opens still draw what their files hold.
     for (const char* name : {"in.bit", "in.bmp"}) {
-      const Outcome run = Drive({"open", (dir_ / name).string(), "--fsize", std::to_string(limit)});
+      const Outcome run = Drive({"open", At(name), "--fsize", std::to_string(limit)});
       ASSERT_EQ(run.status, 0) << run.output;
-      EXPECT_EQ(run.Get("canvas"), Drive({"open", (dir_ / name).string()}).Get("canvas"));
+      EXPECT_EQ(run.Get("canvas"), Drive({"open", At(name)}).Get("canvas"));
     }
     EXPECT_TRUE(PrefixOver(ReadFile(dir_ / "out.bit"), bit, old_bit_));
     const ByteVector new_bit = ReadFile(dir_ / "new.bit");
@@ -321,14 +322,14 @@ TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
   for (const char* name : {"out.bit", "out.bmp"}) {
     fs::permissions(dir_ / name, mine | fs::perms::group_read | fs::perms::others_read);
   }
-  const Outcome missing = Drive({"open", (dir_ / "missing.bmp").string()});
+  const Outcome missing = Drive({"open", At("missing.bmp")});
   for (const Command& command : kCommands) {
-    const Outcome run = Drive({command.verb, (dir_ / command.file).string(), "--as-nobody"});
+    const Outcome run = Drive({command.verb, At(command.file), "--as-nobody"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
   }
   for (const char* name : {"new.bit", "new.bmp"}) {
-    ASSERT_EQ(Drive({"save", (dir_ / name).string(), "--as-nobody"}).status, 0);
+    ASSERT_EQ(Drive({"save", At(name), "--as-nobody"}).status, 0);
   }
   EXPECT_EQ(ReadFile(dir_ / "out.bit"), old_bit_);
   EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
@@ -340,7 +341,7 @@ TEST_F(FaultInjectionTest, MissingPermissionsFailCleanly) {
 // it is. Without O_TMPFILE the new contents have a name from the start.
 TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
   Reset();
-  const Outcome clean = Drive({"save", (dir_ / "fresh.bmp").string()});
+  const Outcome clean = Drive({"save", At("fresh.bmp")});
   ASSERT_EQ(clean.status, 0) << clean.output;
   const ByteVector written = ReadFile(dir_ / "fresh.bmp");
   const std::string no_tmpfile = "DOTLOOM_FAULT_NO_TMPFILE=1";
@@ -375,7 +376,7 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
     Reset();
     std::vector<std::string> environment = Fault(row.call, row.nth, row.kind);
     if (!row.unnamed) environment.push_back(no_tmpfile);
-    const Outcome run = Drive({"save", (dir_ / row.file).string()}, environment);
+    const Outcome run = Drive({"save", At(row.file)}, environment);
     EXPECT_EQ(run.status, std::string(row.kind) == "KILL" ? -1 : 0) << run.output;
     const bool fresh = std::string(row.file) == "new.bmp";
     if (row.saved) {
@@ -403,9 +404,9 @@ TEST_F(FaultInjectionTest, SavesKilledOrFailingMidwayLeaveNoDebris) {
     std::vector<std::string> environment =
         unnamed ? Fault("rename", 2, "KILL") : Fault("write", 1, "KILL");
     if (!unnamed) environment.push_back(no_tmpfile);
-    EXPECT_EQ(Drive({"save", (dir_ / "out.bmp").string()}, environment).status, -1);
+    EXPECT_EQ(Drive({"save", At("out.bmp")}, environment).status, -1);
     ASSERT_EQ(EntriesIn(dir_.path()), 5);
-    const Outcome next = Drive({"save", (dir_ / "out.bmp").string()},
+    const Outcome next = Drive({"save", At("out.bmp")},
                                unnamed ? std::vector<std::string>{} : std::vector{no_tmpfile});
     EXPECT_EQ(next.status, 0) << next.output;
     EXPECT_EQ(ReadFile(dir_ / "out.bmp"), written);
@@ -418,13 +419,13 @@ TEST_F(FaultInjectionTest, AThousandFailuresLeaveNoTrace) {
   Reset();
   fs::create_directory(dir_ / "folder.bit");
   std::vector<std::vector<std::string>> runs = {
-      {"open", (dir_ / "missing.bmp").string()},
-      {"open", (dir_ / "folder.bit").string()},
-      {"save", (dir_ / "no" / "x.bit").string()},
+      {"open", At("missing.bmp")},
+      {"open", At("folder.bit")},
+      {"save", At(fs::path("no") / "x.bit")},
   };
   if (!PrivateDevice(dir_.path(), "full", "full").empty()) {
     fs::create_symlink("full", dir_ / "full.bmp");
-    runs.push_back({"save", (dir_ / "full.bmp").string()});
+    runs.push_back({"save", At("full.bmp")});
   }
   for (std::vector<std::string> args : runs) {
     args.insert(args.end(), {"--repeat", "1000"});
@@ -434,7 +435,7 @@ TEST_F(FaultInjectionTest, AThousandFailuresLeaveNoTrace) {
   }
   // And through the shim: every write fails.
   for (const char* name : {"out.bit", "out.bmp"}) {
-    const Outcome run = Drive({"save", (dir_ / name).string(), "--repeat", "1000"},
+    const Outcome run = Drive({"save", At(name), "--repeat", "1000"},
                               {"DOTLOOM_FAULT_CLASS=write", "DOTLOOM_FAULT_NTH=1",
                                "DOTLOOM_FAULT_EVERY=1", "DOTLOOM_FAULT_KIND=ENOSPC"});
     EXPECT_EQ(run.status, 0) << run.output;

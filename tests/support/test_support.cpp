@@ -123,9 +123,7 @@ int OpenDescriptorCount() {
   if (!::GetProcessHandleCount(::GetCurrentProcess(), &count)) return -1;
   return static_cast<int>(count);
 #else
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
+  return EntriesIn("/proc/self/fd");
 #endif
 }
 
