@@ -55,9 +55,7 @@ Bytes Row(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, int
     } else if (spec.bits == 16) {
       Put16(row, PackColour(value, packed ? spec.masks : plain16));
     } else if (spec.bits == 24) {
-      row.push_back(Blue(value));
-      row.push_back(Green(value));
-      row.push_back(Red(value));
+      row.insert(row.end(), {Blue(value), Green(value), Red(value)});
     } else if (spec.bits == 64) {
       for (const std::uint8_t component :
            {Blue(value), Green(value), Red(value), std::uint8_t{255}}) {
@@ -112,8 +110,7 @@ Bytes RleRow(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, 
   while (x < spec.width) {
     const int count = std::min(8, spec.width - x);
     if (absolute && count >= 3) {
-      out.push_back(0);
-      out.push_back(static_cast<std::uint8_t>(count));
+      out.insert(out.end(), {0, static_cast<std::uint8_t>(count)});
       Bytes data;
       for (int i = 0; i < count; ++i) {
         const auto value = static_cast<std::uint8_t>(pixel(x + i, y));
@@ -144,8 +141,7 @@ Bytes RleRow(const BmpSpec& spec, int y, const std::function<std::uint32_t(int, 
     }
     absolute = !absolute;
   }
-  out.push_back(0);
-  out.push_back(0);
+  out.insert(out.end(), {0, 0});
   return out;
 }
 
@@ -162,10 +158,7 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
     const Bytes row = rle ? RleRow(spec, y, pixel) : Row(spec, y, pixel);
     pixels.insert(pixels.end(), row.begin(), row.end());
   }
-  if (rle) {
-    pixels.push_back(0);
-    pixels.push_back(1);
-  }
+  if (rle) pixels.insert(pixels.end(), {0, 1});
 
   Bytes file = BmpHeader(spec, static_cast<std::uint32_t>(pixels.size()));
   file.insert(file.end(), pixels.begin(), pixels.end());
@@ -175,23 +168,18 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
 std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_bytes) {
   Bytes info;
   Put32(info, static_cast<std::uint32_t>(spec.info_size));
-  if (spec.info_size == 12) {
-    Put16(info, static_cast<std::uint32_t>(spec.width));
-    Put16(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
-    Put16(info, 1);
-    Put16(info, static_cast<std::uint32_t>(spec.bits));
-  } else {
-    Put32(info, static_cast<std::uint32_t>(spec.width));
-    Put32(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
-    Put16(info, 1);
-    Put16(info, static_cast<std::uint32_t>(spec.bits));
+  // The 12-byte OS/2 header stores the size in 16 bits, and ends with the depth.
+  const auto put_size = spec.info_size == 12 ? Put16 : Put32;
+  put_size(info, static_cast<std::uint32_t>(spec.width));
+  put_size(info, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
+  Put16(info, 1);
+  Put16(info, static_cast<std::uint32_t>(spec.bits));
+  if (spec.info_size != 12) {
     const std::uint32_t compression[] = {0, 1, 2, 3, 4, 6};
-    Put32(info, compression[static_cast<int>(spec.coding)]);
-    Put32(info, pixel_bytes);
-    Put32(info, 2835);
-    Put32(info, 2835);
-    Put32(info, spec.colours_used);
-    Put32(info, 0);
+    for (const std::uint32_t value : {compression[static_cast<int>(spec.coding)], pixel_bytes,
+                                      2835U, 2835U, spec.colours_used, 0U}) {
+      Put32(info, value);
+    }
     // The masks inside the header: red, green and blue from 52 bytes on, alpha from 56.
     if (spec.info_size >= 52) {
       for (std::size_t i = 0; i < (spec.info_size >= 56 ? 4U : 3U); ++i) Put32(info, spec.masks[i]);
@@ -199,16 +187,13 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
     if (spec.info_size >= 108) Put32(info, 0x73524742);  // 'sRGB'
     info.resize(static_cast<std::size_t>(spec.info_size), 0);
   }
-  if (spec.coding == BmpSpec::Coding::kBitfields && spec.info_size == 40) {
-    for (int i = 0; i < 3; ++i) Put32(info, spec.masks[static_cast<std::size_t>(i)]);
-  }
-  if (spec.coding == BmpSpec::Coding::kAlphaBitfields && spec.info_size == 40) {
-    for (const std::uint32_t mask : spec.masks) Put32(info, mask);
+  // After a 40-byte header: red, green and blue masks, and alpha with kAlphaBitfields.
+  const bool alpha = spec.coding == BmpSpec::Coding::kAlphaBitfields;
+  if (spec.info_size == 40 && (alpha || spec.coding == BmpSpec::Coding::kBitfields)) {
+    for (std::size_t i = 0; i < (alpha ? 4U : 3U); ++i) Put32(info, spec.masks[i]);
   }
   for (const Colour colour : spec.palette) {
-    info.push_back(Blue(colour));
-    info.push_back(Green(colour));
-    info.push_back(Red(colour));
+    info.insert(info.end(), {Blue(colour), Green(colour), Red(colour)});
     if (spec.info_size != 12) info.push_back(0);
   }
 
