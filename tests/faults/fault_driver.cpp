@@ -20,8 +20,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,16 +35,12 @@ using namespace dotloom;
 namespace fs = std::filesystem;
 
 using testing::FixedDialog;
+using testing::OpenDescriptorCount;
+using testing::ReadFile;
 
 template <typename Function>
 Function Lookup(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
-}
-
-int Descriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
 }
 
 std::string Hex(const BitfileCodec::Bytes& bytes) {
@@ -65,11 +59,6 @@ std::uint64_t Hash(const Picture& picture) {
   return hash;
 }
 
-std::vector<std::uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A fresh folder for the next command, made by whoever the process now runs as.
 bool NextCommandWorks(const Canvas& canvas) {
   char pattern[] = "/tmp/dotloom-next-XXXXXX";
@@ -83,7 +72,7 @@ bool NextCommandWorks(const Canvas& canvas) {
   RunSaveAsCommand(canvas, save_bit);
   RunSaveAsCommand(canvas, save_bmp);
   const BitfileCodec::Bytes expected = BitfileCodec::EncodeBytes(canvas);
-  const std::vector<std::uint8_t> written = ReadAll(bit);
+  const std::vector<std::uint8_t> written = ReadFile(bit);
   bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
   Canvas reopened;
   RunOpenCommand(reopened, open_bmp);
@@ -141,7 +130,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < drawing.size(); ++i) drawing[i] = static_cast<std::uint8_t>(i * 7);
   BitfileCodec::DecodeBytes(drawing, canvas);
 
-  const int descriptors_before = Descriptors();
+  const int descriptors_before = OpenDescriptorCount();
   long heap_after_warm_up = 0;
   if (arm != nullptr) arm(1);
   for (long i = 0; i < repeat; ++i) {
@@ -155,7 +144,7 @@ int main(int argc, char** argv) {
   }
   const long heap_at_end = heap_live != nullptr ? heap_live() : 0;
   if (arm != nullptr) arm(0);
-  const int descriptors_after = Descriptors();
+  const int descriptors_after = OpenDescriptorCount();
 
   int faults = 0;
   if (count != nullptr) {
