@@ -156,6 +156,14 @@ BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const fs::path& path) 
   return information;
 }
 
+BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle, const fs::path& path) {
+  const BY_HANDLE_FILE_INFORMATION information = RequireDiskFile(handle, path);
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(path));
+  }
+  return information;
+}
+
 namespace {
 
 // ReadFile and WriteFile take a DWORD count.
@@ -202,32 +210,23 @@ using namespace win32files;
 
 namespace {
 
-UniqueFile OpenDiskFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
+UniqueFile OpenOrThrow(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
   UniqueFile file = Open(OpenableForm(path), access, share, disposition);
   if (!file) ThrowLastError("open " + Text(path));
-  RequireDiskFile(file.get(), path);
   return file;
 }
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 }  // namespace
 
 RegularFile RegularFile::OpenForReading(const fs::path& path) {
-  return RegularFile(OpenDiskFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING));
+  UniqueFile file = OpenOrThrow(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
+  RequireDiskFile(file.get(), path);
+  return RegularFile(std::move(file));
 }
 
 RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  UniqueFile file = OpenDiskFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-  // Windows refuses to open a read-only file for writing, but an administrator under Wine is
-  // let through by the Unix permissions behind it; refused here whoever runs the program.
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(file.get(), &information)) {
-    ThrowLastError("stat " + Text(path));
-  }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(path));
-  }
+  UniqueFile file = OpenOrThrow(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
+  RequireWritableDiskFile(file.get(), path);
   return RegularFile(std::move(file));
 }
 

@@ -32,8 +32,6 @@ bool OneOf(DWORD error, std::span<const DWORD> errors) {
   return false;
 }
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Removes the file at path now where the system allows it (POSIX semantics, so that its name
 // goes at once even while another program has it open), else when its last handle closes.
 // A file that cannot be opened for deletion stays, for the next save to remove.
@@ -126,10 +124,7 @@ Target WritableTarget(const std::wstring& form, const fs::path& target) {
     if (error == ERROR_FILE_NOT_FOUND) return {};
     ThrowError(error, "open " + Text(target));
   }
-  const BY_HANDLE_FILE_INFORMATION information = RequireDiskFile(file.get(), target);
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(target));
-  }
+  const BY_HANDLE_FILE_INFORMATION information = RequireWritableDiskFile(file.get(), target);
   Target found{FinalForm(file.get(), form), information.dwFileAttributes,
                information.nNumberOfLinks};
   CloseOrThrow(file, "close " + Text(target));

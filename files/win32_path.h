@@ -30,9 +30,18 @@ std::wstring OpenableForm(const std::filesystem::path& path);
 // the error in GetLastError(), when the open fails.
 UniqueFile Open(const std::wstring& openable, DWORD access, DWORD share, DWORD disposition);
 
+// Other programs may go on reading, writing and deleting a file the file layer has open.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Throws unless handle is a file on disk and not a folder; a console, a pipe or a serial
 // port is refused like a missing file.
 BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const std::filesystem::path& path);
+
+// Throws unless handle, open for writing, is a file on disk that is not read-only. Windows
+// refuses to open a read-only file for writing, but an administrator under Wine is let
+// through by the Unix permissions behind it; refused here whoever runs the program.
+BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle,
+                                                   const std::filesystem::path& path);
 
 // Writes all of bytes at offset; NO_ERROR, or the error of the write that failed.
 [[nodiscard]] DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes,

@@ -23,9 +23,6 @@ namespace dotloom::win32 {
 [[noreturn]] inline void ThrowLastError(const std::string& what) {
   ThrowError(::GetLastError(), what);
 }
-inline void ThrowIfFailed(HRESULT result, const std::string& what) {
-  if (FAILED(result)) ThrowError(static_cast<DWORD>(result), what);
-}
 
 // A window is cut off from its object before it goes, so that no message reaches a
 // half-destroyed object.
