@@ -24,6 +24,13 @@ Colour ToColour(const QColor& colour) {
              static_cast<std::uint8_t>(colour.blue()));
 }
 
+// The border and the canvas, in device pixels, at scale.
+QSize OuterSize(int scale) {
+  return QSize(Canvas::kWidth + 2 * PictureBox::kBorder,
+               Canvas::kHeight + 2 * PictureBox::kBorder) *
+         scale;
+}
+
 // Each pixel of image as a scale x scale block.
 QImage Enlarged(const QImage& image, int scale) {
   if (scale == 1) return image;
@@ -64,9 +71,7 @@ PictureBox::PictureBox(QWidget* parent)
   FitToScreen();
 }
 
-QSize PictureBox::DeviceSize() const {
-  return QSize(Canvas::kWidth + 2 * kBorder, Canvas::kHeight + 2 * kBorder) * scale_;
-}
+QSize PictureBox::DeviceSize() const { return OuterSize(scale_); }
 
 void PictureBox::FitToScreen() {
   const qreal ratio = devicePixelRatioF();
@@ -95,8 +100,7 @@ void PictureBox::paintEvent(QPaintEvent* /*event*/) {
   const QPointF origin(qCeil(corner.x() - 1e-6), qCeil(corner.y() - 1e-6));
   painter.setWorldTransform(QTransform::fromTranslate(origin.x(), origin.y()) *
                             to_device.inverted());
-  const QSize size = QSize(Canvas::kWidth + 2 * kBorder, Canvas::kHeight + 2 * kBorder) * scale;
-  DrawSunkenEdge(painter, size, scale, palette());
+  DrawSunkenEdge(painter, OuterSize(scale), scale, palette());
   painter.drawImage(QPoint(kBorder * scale, kBorder * scale),
                     Enlarged(ToQImage(canvas_.Image()), scale));
 }
