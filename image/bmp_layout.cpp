@@ -47,7 +47,8 @@ bool PlainDepth(int bits) {
 }
 
 // The compression a header names for its depth; how many bit masks follow a 40-byte header.
-Compression CompressionOf(Family family, std::uint32_t code, int bits, int& trailing_masks) {
+Compression CompressionOf(Family family, std::uint32_t info_size, std::uint32_t code, int bits,
+                          int& trailing_masks) {
   trailing_masks = 0;
   if (code == 0 && PlainDepth(bits)) return Compression::kNone;
   if (code == 1 && bits == 8) return Compression::kRle8;
@@ -55,7 +56,9 @@ Compression CompressionOf(Family family, std::uint32_t code, int bits, int& trai
   if (family == Family::kOs2) {
     // 3 is Huffman coding of 1-bit pictures, which we do not read.
     if (code == 4 && bits == 24) return Compression::kRle24;
-  } else if (family == Family::kWindows && (code == 3 || code == 6) && (bits == 16 || bits == 32)) {
+  } else if (family == Family::kWindows && (code == 3 || code == 6) &&
+             (bits == 16 || bits == 32 || (bits == 24 && info_size >= 108))) {
+    // 24-bit pixels with masks are defined for the two largest headers alone.
     trailing_masks = code == 3 ? 3 : 4;  // with an alpha mask
     return Compression::kBitfields;
   }
@@ -86,8 +89,9 @@ Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t file_size) {
   std::uint32_t code = 0;
   std::uint32_t colours_used = 0;
   if (family == Family::kOs2Core) {
-    width = static_cast<std::int16_t>(U16(head, 18));
-    height = static_cast<std::int16_t>(U16(head, 20));
+    // Unsigned: this header has no top-down form.
+    width = static_cast<std::int32_t>(U16(head, 18));
+    height = static_cast<std::int32_t>(U16(head, 20));
     planes = U16(head, 22);
     layout.bits_per_pixel = static_cast<int>(U16(head, 24));
   } else {
@@ -101,7 +105,7 @@ Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t file_size) {
   const int bits = layout.bits_per_pixel;
   if (planes != 1) Refuse("planes must be 1");
   int trailing_masks = 0;
-  layout.compression = CompressionOf(family, code, bits, trailing_masks);
+  layout.compression = CompressionOf(family, layout.info_size, code, bits, trailing_masks);
 
   if (width <= 0) Refuse("width must be positive");
   if (height == 0 || height == INT_MIN) Refuse("height out of range");
@@ -130,11 +134,17 @@ Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t file_size) {
     for (std::size_t i = 0; i < 3; ++i) layout.masks[i] = U32(head, at + 4 * i);
   }
 
+  layout.pixel_offset = U32(head, 10);
   if (bits <= 8) {
     const std::uint32_t nameable = 1U << static_cast<unsigned>(bits);
     // A longer palette is read only as far as the pixels can name.
-    const std::uint32_t entries = colours_used == 0 ? nameable : std::min(colours_used, nameable);
+    std::uint32_t entries = colours_used == 0 ? nameable : std::min(colours_used, nameable);
     const std::size_t entry_size = family == Family::kOs2Core ? 3 : 4;
+    // OS/2 1.x has no count of colours: a shorter palette shows in where the pixels start.
+    if (family == Family::kOs2Core && layout.pixel_offset >= palette_start &&
+        layout.pixel_offset < palette_start + entry_size * entries) {
+      entries = static_cast<std::uint32_t>((layout.pixel_offset - palette_start) / entry_size);
+    }
     const std::size_t palette_end = palette_start + entry_size * entries;
     if (head.size() < palette_end) Refuse("palette cut short");
     for (std::size_t at = palette_start; at < palette_end; at += entry_size) {
@@ -143,7 +153,6 @@ Layout ReadLayout(std::span<const std::uint8_t> head, std::uint64_t file_size) {
     palette_start = palette_end;
   }
 
-  layout.pixel_offset = U32(head, 10);
   if (layout.pixel_offset < palette_start) Refuse("pixel data overlaps the header or palette");
   if (layout.pixel_offset >= file_size) Refuse("pixel data past the end of the file");
   layout.row_bytes = (w * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;

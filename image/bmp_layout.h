@@ -20,7 +20,11 @@ namespace dotloom::bmp {
 //   - headers of 12 bytes (OS/2 1.x), 16 to 64 bytes (OS/2 2.x, with that system's
 //     compression numbers) and 40, 52, 56, 108 and 124 bytes, rows bottom-up or top-down;
 //   - 1, 2, 4 or 8 bits a pixel with a palette, 16, 24, 32 or 64 bits without;
-//   - uncompressed, RLE4, RLE8, OS/2's RLE24, and bit fields with or without an alpha mask.
+//   - uncompressed, RLE4, RLE8, OS/2's RLE24, and bit fields with or without an alpha mask
+//     (16 and 32 bits; 24 bits too in the 108- and 124-byte headers).
+//
+// OS/2 1.x sizes are unsigned and its palette may be shorter than the depth can name: it
+// then ends where the pixels start.
 //
 // Compressed streams are checked while they are decoded (bmp_rle.h).
 
@@ -40,7 +44,7 @@ struct Layout {
   std::uint32_t info_size = 0;
   // The colours the pixels can name: at most 2^bits, none above 8 bits.
   std::vector<Colour> palette;
-  // Red, green and blue of 16- and 32-bit pixels; the defaults unless the file has bit fields.
+  // Red, green and blue of pixels over 8 bits; the defaults unless the file has bit fields.
   std::array<std::uint32_t, 3> masks = {};
   std::uint64_t pixel_offset = 0;
   std::uint64_t row_bytes = 0;  // one stored row of an uncompressed picture, padding included

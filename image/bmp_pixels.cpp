@@ -61,7 +61,7 @@ void RowDecoder::Decode(std::span<const std::uint8_t> row, std::span<Colour> out
       const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
       const auto index = static_cast<std::uint32_t>(row[bit / 8] >> shift) & ((1U << bits) - 1U);
       colour = PaletteColour(layout_.palette, index);
-    } else if (bits == 24) {
+    } else if (bits == 24 && layout_.compression != Compression::kBitfields) {
       colour = Rgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
     } else if (bits == 64) {
       colour = Rgb(FixedPoint(row, 8 * x + 4), FixedPoint(row, 8 * x + 2), FixedPoint(row, 8 * x));

@@ -52,14 +52,26 @@ class StreamReader {
   std::size_t size_ = 0;
 };
 
+// How many codes a stream may hold: a real file moves on by at least one pixel with each run
+// or delta and ends each row once, so twice that is more than any real file needs. What
+// comes after it is taken as the end of the bitmap, so the work of one file follows its
+// picture, never its length.
+std::uint64_t CodeBudget(const Layout& layout) {
+  const auto width = static_cast<std::uint64_t>(layout.width);
+  const auto height = static_cast<std::uint64_t>(layout.height);
+  return 2 * (width * height + height + 1);
+}
+
 class RleDecoder {
  public:
   RleDecoder(const Layout& layout, StreamReader& stream, Picture& picture)
-      : layout_(layout), stream_(stream), picture_(picture) {}
+      : layout_(layout), stream_(stream), picture_(picture), codes_left_(CodeBudget(layout)) {}
 
   void Run() {
     const std::int64_t height = layout_.height;
     while (row_ < height) {
+      if (codes_left_ == 0) return;
+      --codes_left_;
       std::uint8_t count = 0;
       if (!stream_.Next(count)) return Ended();
       if (count != 0) {
@@ -98,57 +110,70 @@ class RleDecoder {
     return Rgb(stream_.Need(), green, blue);
   }
 
+  // How many of the next count pixels of the row fall inside the picture kept: none for a
+  // row that is not shown or a run past the row's end, so such a run costs one step.
+  int Shown(int count) const {
+    const std::int64_t y = layout_.height - 1 - row_;
+    if (y >= picture_.height() || x_ >= picture_.width()) return 0;
+    return static_cast<int>(std::min<std::int64_t>(count, picture_.width() - x_));
+  }
+
+  // Paints the next pixels of the row; x_ stays where the run began.
+  void Paint(int offset, Colour colour) {
+    picture_.Set(static_cast<int>(x_ + offset), static_cast<int>(layout_.height - 1 - row_),
+                 colour);
+  }
+
   // count pixels of one colour, or of two alternating colours for RLE4.
   void Repeat(int count) {
+    std::array<Colour, 2> pair = {};
     if (layout_.compression == Compression::kRle24) {
-      const Colour colour = ReadBgr();
-      for (int i = 0; i < count; ++i) Put(colour);
-      return;
+      pair[0] = pair[1] = ReadBgr();
+    } else {
+      const std::uint8_t value = stream_.Need();
+      if (layout_.compression == Compression::kRle8) {
+        pair[0] = pair[1] = Indexed(value);
+      } else {
+        pair = {Indexed(value >> 4U), Indexed(value & 0x0FU)};
+      }
     }
-    const std::uint8_t value = stream_.Need();
-    if (layout_.compression == Compression::kRle8) {
-      const Colour colour = Indexed(value);
-      for (int i = 0; i < count; ++i) Put(colour);
-      return;
-    }
-    const std::array<Colour, 2> pair = {Indexed(value >> 4U), Indexed(value & 0x0FU)};
-    for (int i = 0; i < count; ++i) Put(pair[static_cast<std::size_t>(i % 2)]);
+    const int shown = Shown(count);
+    for (int i = 0; i < shown; ++i) Paint(i, pair[static_cast<std::size_t>(i % 2)]);
+    x_ += count;
   }
 
   // count pixels given one by one, padded to a whole number of 16-bit words.
   void Absolute(int count) {
+    const int shown = Shown(count);
     int bytes = 0;
-    if (layout_.compression == Compression::kRle24) {
-      for (int i = 0; i < count; ++i) Put(ReadBgr());
-      bytes = 3 * count;
-    } else if (layout_.compression == Compression::kRle8) {
-      for (int i = 0; i < count; ++i) Put(Indexed(stream_.Need()));
-      bytes = count;
-    } else {
-      for (int i = 0; i < count; i += 2) {
-        const std::uint8_t pair = stream_.Need();
-        Put(Indexed(pair >> 4U));
-        if (i + 1 < count) Put(Indexed(pair & 0x0FU));
+    for (int i = 0; i < count; ++i) {
+      Colour colour = kTransparent;
+      if (layout_.compression == Compression::kRle24) {
+        colour = ReadBgr();
+        bytes += 3;
+      } else if (layout_.compression == Compression::kRle8) {
+        colour = Indexed(stream_.Need());
+        ++bytes;
+      } else if (i % 2 == 0) {
+        nibbles_ = stream_.Need();
+        ++bytes;
+        colour = Indexed(nibbles_ >> 4U);
+      } else {
+        colour = Indexed(nibbles_ & 0x0FU);
       }
-      bytes = (count + 1) / 2;
+      if (i < shown) Paint(i, colour);
     }
+    x_ += count;
     // The padding may be missing at the very end of a file.
     std::uint8_t padding = 0;
     if (bytes % 2 == 1) stream_.Next(padding);
   }
 
-  // Paints the next pixel of the row where it falls inside the picture kept.
-  void Put(Colour colour) {
-    const std::int64_t y = layout_.height - 1 - row_;
-    if (x_ < picture_.width() && y < picture_.height()) {
-      picture_.Set(static_cast<int>(x_), static_cast<int>(y), colour);
-    }
-    ++x_;
-  }
-
   const Layout& layout_;
   StreamReader& stream_;
   Picture& picture_;
+  std::uint64_t codes_left_;
+  std::uint8_t nibbles_ = 0;  // the byte of an RLE4 absolute run being painted
   std::int64_t x_ = 0;
   std::int64_t row_ = 0;  // counted from the bottom
 };

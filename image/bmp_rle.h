@@ -23,9 +23,11 @@ inline constexpr std::size_t kStreamChunk = 64 * 1024;
 // to its end of bitmap, in chunks of kStreamChunk, and paints the pixels that fall inside
 // picture (the top-left corner of the picture, which the caller has filled with
 // kTransparent). Pixels the stream skips on purpose (a delta, an early end of line or of
-// bitmap) stay as they were; runs past the end of a row are dropped. Throws BmpError when
-// the stream ends before it has reached the last pixel or its end of bitmap, or inside a
-// run.
+// bitmap) stay as they were; runs past the end of a row, or in rows not kept, are dropped
+// at the cost of reading them. A stream that holds more codes than its picture could use
+// (twice one a pixel and one a row) ends there, as at an end of bitmap, so the work is
+// bounded by the picture, whatever the file's length. Throws BmpError when the stream ends
+// before it has reached the last pixel or its end of bitmap, or inside a run.
 void DecodeRle(const Layout& layout, const ReadAtFunction& read, std::uint64_t file_size,
                Picture& picture);
 

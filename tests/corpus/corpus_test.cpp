@@ -5,6 +5,7 @@
 // load leaves the previous picture (and so the saved Bitfile) exactly as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <climits>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +33,7 @@
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
 #include "image/bmp_layout.h"
+#include "image/bmp_rle.h"
 #include "image/picture_files.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
@@ -430,6 +433,8 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
       {"bits 7", 28, 7, false},
       {"compression 4", 30, 4, false},
       {"compression RLE8", 30, 1, false},
+      {"info size 14", 14, 14, false},  // too short for OS/2 2.x's first fields
+      {"info size 15", 14, 15, false},
       {"info size 41", 14, 41, false},
       {"info size 0xFFFFFFFF", 14, 0xFFFFFFFF, false},
   };
@@ -568,6 +573,13 @@ TEST_F(CorpusTest, EveryHeaderAndPaletteByteAtEveryValue) {
   std::printf("byte mutations: %d\n", cases);
 }
 
+// A hostile stream: runs of 255 pixels, count times, that never end their row.
+ByteVector RunsPastTheRowEnd(std::uint8_t colour, std::size_t count) {
+  ByteVector stream;
+  for (std::size_t i = 0; i < count; ++i) stream.insert(stream.end(), {255, colour});
+  return stream;
+}
+
 // RLE streams by hand, for a 4 x 2 picture whose colour 1 is black. Pixels a stream skips
 // on purpose show the background; a stream cut short before its last pixel is refused.
 TEST_F(CorpusTest, RleStreamsLoadUnlessCutShort) {
@@ -593,6 +605,8 @@ TEST_F(CorpusTest, RleStreamsLoadUnlessCutShort) {
         {"bitmap ended early", {4, black, 0, 1}, "....XXXX"},
         {"delta over pixels", {2, black, 0, 2, 1, 0, 1, black, 0, 0, 4, black, 0, 1}, "XXXXXX.X"},
         {"delta past the top", {4, black, 0, 2, 0, 9, 4, black}, "....XXXX"},
+        // More codes than the picture could use: what follows them is never read.
+        {"runs past the row end, on and on", RunsPastTheRowEnd(black, 1000), "....XXXX"},
         {"run cut short", {4, black, 0, 0, 4}, nullptr},
         {"absolute run cut short", {4, black, 0, 0, 0, 4, black}, nullptr},
         {"delta cut short", {4, black, 0, 2, 1}, nullptr},
@@ -611,6 +625,24 @@ TEST_F(CorpusTest, RleStreamsLoadUnlessCutShort) {
                   }));
       }
     }
+    // The work is bounded by the picture, not the file: of 4 MiB of such runs only the
+    // header and the first chunk of the stream are read.
+    ByteVector hostile = header;
+    const ByteVector runs = RunsPastTheRowEnd(black, 2 << 20);
+    hostile.insert(hostile.end(), runs.begin(), runs.end());
+    std::uint64_t read = 0;
+    const Picture picture = bmp::Read(
+        [&](std::span<std::uint8_t> buffer, std::uint64_t at) {
+          const auto count =
+              static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), hostile.size() - at));
+          std::copy_n(hostile.begin() + static_cast<std::ptrdiff_t>(at), count, buffer.begin());
+          read += count;
+          return count;
+        },
+        hostile.size(), 99, 52);
+    EXPECT_LE(read, bmp::kHeadBytes + bmp::kStreamChunk);
+    EXPECT_EQ(picture.At(0, 1), kBlack);
+    EXPECT_EQ(picture.At(0, 0), kTransparent);
   }
 }
 

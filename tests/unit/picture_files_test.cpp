@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -70,6 +71,21 @@ ByteVector FileOf(const Form& form) {
   return out;
 }
 
+// A 1-bit picture stored bottom-up whose only pixel of colour 1 is its top-left one, and the
+// first count colours it shows with the palette {white, black}.
+ByteVector TopLeftSet(int width, int height) {
+  const std::size_t row = (static_cast<std::size_t>(width) + 31) / 32 * 4;
+  ByteVector pixels(row * static_cast<std::size_t>(height), 0);
+  pixels[row * static_cast<std::size_t>(height - 1)] = 0x80;
+  return pixels;
+}
+
+std::vector<Colour> TopLeftBlack(std::size_t count) {
+  std::vector<Colour> colours(count, kWhite);
+  colours[0] = kBlack;
+  return colours;
+}
+
 // The colours worked out by hand from the format: a channel of full value v_max is scaled as
 // v x 255 / v_max, rounded; a mask's field is (pixel & mask) >> (its lowest bit).
 TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
@@ -92,6 +108,12 @@ TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
        {0x40, 0, 0, 0}, {B, W}},
       {"OS/2 1.x", 12, 1, 0, {}, {red, B}, 2, 1,
        {0x80, 0, 0, 0}, {B, red}},
+      {"OS/2 1.x, 40000 rows, still bottom-up", 12, 1, 0, {}, {W, B}, 1, 40000,
+       TopLeftSet(1, 40000), TopLeftBlack(52)},
+      {"OS/2 1.x, 40000 columns", 12, 1, 0, {}, {W, B}, 40000, 1,
+       TopLeftSet(40000, 1), TopLeftBlack(99)},
+      {"OS/2 1.x, palette ending where the pixels start", 12, 8, 0, {}, {red, B}, 3, 1,
+       {1, 0, 2, 0}, {B, red, W}},
       {"OS/2 2.x, 16 bytes", 16, 1, 0, {}, {red, B}, 2, 1,
        {0x40, 0, 0, 0}, {red, B}},
       {"OS/2 2.x, RLE24", 64, 24, 4, {}, {}, 3, 2,
@@ -101,6 +123,8 @@ TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
        {0xFF, 0x7F, 0x01, 0x00, 0x00, 0x7C, 0, 0}, {W, Rgb(0, 0, 8), red}},
       {"bit fields 5-6-5", 40, 16, 3, {0xF800, 0x07E0, 0x001F}, {}, 2, 1,
        {0xE0, 0x07, 0x21, 0x08}, {green, Rgb(8, 4, 8)}},
+      {"bit fields, red mask 0", 40, 16, 3, {0, 0x03E0, 0x001F}, {}, 1, 1,
+       {0xFF, 0x7F, 0, 0}, {Rgb(0, 255, 255)}},
       {"bit fields 3-10-3", 40, 16, 3, {0xE000, 0x1FF8, 0x0007}, {}, 2, 1,
        {0x07, 0xE0, 0x18, 0x00}, {Rgb(255, 0, 255), Rgb(0, 1, 0)}},
       {"mask with a hole", 40, 16, 3, {0x0005, 0x0005, 0x0005}, {}, 2, 1,
@@ -110,6 +134,14 @@ TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
       {"alpha bit fields 10-10-10-2", 40, 32, 6,
        {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}, {}, 2, 1,
        {0x00, 0x02, 0x00, 0xC0, 0xFF, 0xFF, 0xFF, 0x3F}, {Rgb(0, 0, 128), W}},
+      {"alpha bit fields, pixels over the fourth mask", 40, 32, 6,
+       {0x00FF0000, 0x0000FF00, 0x000000FF}, {}, 1, 1, {1, 2, 3, 0}, {}},
+      {"24 bits, bit fields in a 108-byte header", 108, 24, 3, {0xFF, 0xFF00, 0xFF0000}, {}, 2, 1,
+       {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0, 0}, {Rgb(0x11, 0x22, 0x33), Rgb(0x44, 0x55, 0x66)}},
+      {"24 bits, 7-8-9 alpha bit fields in a 124-byte header", 124, 24, 6,
+       {0x00007F, 0x007F80, 0xFF8000, 0}, {}, 1, 1, {0x7F, 0x00, 0x80, 0}, {Rgb(255, 0, 128)}},
+      {"24 bits, bit fields in a 40-byte header", 40, 24, 3, {0xFF, 0xFF00, 0xFF0000}, {}, 1, 1,
+       {1, 2, 3, 0}, {}},
       {"52-byte header", 52, 16, 3, {0xF800, 0x07E0, 0x001F}, {}, 1, 1,
        {0xFF, 0xFF, 0, 0}, {W}},
       {"56-byte header, red low", 56, 32, 3, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, {}, 1, 1,
@@ -124,7 +156,15 @@ TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
        {1, 1, 0, 2, 1, 1, 1, 1, 0, 1}, {T, T, B, T, B, T, T, T}},
       {"RLE4, early end of bitmap", 40, 4, 2, {}, {W, B}, 4, 2,
        {4, 0x10, 0, 1}, {T, T, T, T, B, W, B, W}},
+      {"RLE4, odd absolute run", 40, 4, 2, {}, {W, B}, 4, 1,
+       {0, 3, 0x10, 0x10, 1, 0x11, 0, 1}, {B, W, B, B}},
       {"RLE8 cut short", 40, 8, 1, {}, {W, B}, 4, 2, {4, 1}, {}},
+      {"RLE8, top-down", 40, 8, 1, {}, {W, B}, 4, -1, {4, 1, 0, 1}, {}},
+      {"RLE4 at 2 bits", 40, 2, 2, {}, {W, B}, 4, 1, {4, 0x11, 0, 1}, {}},
+      {"RLE4 at 1 bit", 40, 1, 2, {}, {W, B}, 4, 1, {4, 0x11, 0, 1}, {}},
+      {"RLE8 of 16384 x 16384, ended at once", 40, 8, 1, {}, {W, B}, 16384, 16384, {0, 1},
+       std::vector<Colour>(99 * 52, T)},
+      {"RLE8 of 16384 x 16385", 40, 8, 1, {}, {W, B}, 16384, 16385, {0, 1}, {}},
       {"OS/2 Huffman", 64, 1, 3, {}, {W, B}, 8, 1, {0, 0, 0, 0}, {}},
       {"JPEG inside", 40, 24, 4, {}, {}, 1, 1, {0, 0, 0, 0}, {}},
   };
@@ -137,8 +177,8 @@ TEST(PictureFilesTest, EveryFormGivesTheColoursItDefines) {
       continue;
     }
     const Picture picture = bmp::Read(file, 99, 52);
-    ASSERT_EQ(picture.width(), form.width);
-    ASSERT_EQ(picture.height(), std::abs(form.height));
+    ASSERT_EQ(picture.width(), std::min(form.width, 99));
+    ASSERT_EQ(picture.height(), std::min(std::abs(form.height), 52));
     EXPECT_EQ(std::vector<Colour>(picture.pixels().begin(), picture.pixels().end()), form.expected);
     // Skipped pixels show the background colour, never black.
     Canvas canvas(Rgb(7, 7, 7));
