@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -109,6 +110,68 @@ BENCHMARK(DecodeShownRows)
     ->Arg(1000)
     ->Arg(4000)
     ->Arg(8000)
+    ->Unit(benchmark::kMillisecond);
+
+// Two RLE8 files whose Open must cost about the same: a real 16384 x 16384 picture, fully
+// coded in runs of 255 pixels (2.2 MB), and a hostile 1 x 1 picture whose stream is 128 MB of
+// runs that never end their row. The reader stops the hostile stream once it holds more codes
+// than its picture could use.
+const BmpFile& RleFile(bool hostile) {
+  static TempDir dir;
+  static std::map<bool, BmpFile> files;
+  BmpFile& file = files[hostile];
+  if (file.size != 0) return file;
+  testing::BmpSpec spec;
+  spec.bits = 8;
+  spec.coding = testing::BmpSpec::Coding::kRle8;
+  spec.palette = {kWhite, kBlack};
+  spec.colours_used = 2;
+  ByteVector row;
+  std::uint32_t rows = 0;
+  if (hostile) {
+    spec.width = spec.height = 1;
+    for (int i = 0; i < 1 << 20; ++i) row.insert(row.end(), {0xFF, 0x00});
+    rows = 64;  // 64 chunks of 2 MiB
+  } else {
+    spec.width = spec.height = 16384;
+    for (int x = 0; x < spec.width; x += 255) {
+      row.insert(row.end(), {static_cast<std::uint8_t>(std::min(255, spec.width - x)),
+                             static_cast<std::uint8_t>(x / 255 % 2)});
+    }
+    row.insert(row.end(), {0, 0});
+    rows = 16384;
+  }
+  const auto pixel_bytes = static_cast<std::uint32_t>(row.size() * rows + 2);
+  file.path = dir / (hostile ? "hostile.bmp" : "real.bmp");
+  std::ofstream out(file.path, std::ios::binary);
+  const ByteVector header = testing::BmpHeader(spec, pixel_bytes);
+  out.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+  for (std::uint32_t i = 0; i < rows; ++i) {
+    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
+  }
+  out.write("\0\1", 2);
+  out.close();
+  file.size = header.size() + pixel_bytes;
+  return file;
+}
+
+void OpenRle(benchmark::State& state) {
+  const BmpFile& file = RleFile(state.range(0) == 1);
+  FixedDialog dialog(file.path);
+  Canvas canvas;
+  for (auto _ : state) {
+    RunOpenCommand(canvas, dialog);
+    benchmark::DoNotOptimize(canvas);
+  }
+  // Both pictures start with a run of colour 0, white, at the top left.
+  state.counters["opened"] = canvas.Point(0, 0) == kWhite ? 1 : 0;
+  state.counters["file_MB"] = static_cast<double>(file.size) / 1e6;
+}
+BENCHMARK(OpenRle)
+    ->Name("command/Open .bmp RLE8, 0 = real 16384 x 16384, 1 = hostile 128 MB 1 x 1")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
