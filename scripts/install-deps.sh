@@ -6,6 +6,8 @@
 #
 #   install-deps.sh            everything: the Linux build, its tests, and the Windows build
 #   install-deps.sh windows    only what building dotloom.exe and its tests needs
+#   install-deps.sh arm64      only what build-arm64.sh needs: the arm64 cross build, its
+#                              package check, and its tests under qemu
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
@@ -18,6 +20,17 @@ windows_packages=(
   # dotloom.exe end to end: its own X server, keys, screenshots; Wine's fonts, whose Marlett
   # draws the caption buttons.
   xvfb xauth xdotool imagemagick fonts-wine
+)
+
+# arm64 (Raspberry Pi OS and other arm64 Debian kin), cross-built: Debian's cross compiler,
+# the arm64 Qt beside the machine's own (multiarch), GoogleTest's sources, qemu to run the
+# arm64 tests; the package check's tools, and the machine's own Qt and the end-to-end tools
+# to compare the arm64 program's window with the x86-64 one. Never part of the default.
+arm64_packages=(
+  cmake ninja-build crossbuild-essential-arm64 qt6-base-dev:arm64 pkgconf:arm64 googletest
+  qemu-user-static g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 util-linux
+  dpkg-dev file lintian appstream man-db desktop-file-utils
+  xvfb xauth xdotool x11-utils imagemagick
 )
 
 packages=(
@@ -34,19 +47,29 @@ packages=(
 case "${1:-}" in
   "") ;;
   windows) packages=("${windows_packages[@]}") ;;
-  *) sed -n '4,9s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+  arm64) packages=("${arm64_packages[@]}") ;;
+  *) sed -n '4,11s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
 esac
 
+# A name without an architecture means the machine's own (or "all"): with arm64 packages
+# installed beside, dpkg-query lists both.
+native=$(dpkg --print-architecture)
 missing=()
 for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+  arch=$native
+  [[ $package != *:* ]] || arch=${package#*:}
+  status=$(dpkg-query -W -f='${Architecture} ${Status}\n' "$package" 2>/dev/null || true)
+  grep -Eqx "($arch|all) install ok installed" <<<"$status" || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 echo "Installing: ${missing[*]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+# Packages of another architecture need dpkg to take that architecture first.
+if [[ " ${missing[*]}" == *:arm64* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${sudo[@]}" dpkg --add-architecture arm64
+fi
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
   "${missing[@]}"

@@ -4,7 +4,7 @@
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with
 xdotool through the menu's access keys and the real file dialogs.
 
-    dotloom_e2e.py PROGRAM [--scale FACTOR] [--screenshot OUT.png]
+    dotloom_e2e.py PROGRAM [--scale FACTOR] [--screenshot OUT.png] [--emulator EMULATOR]
 
 --scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS), so a
 fractional one too: each canvas pixel must then show as a whole block of the scale rounded
@@ -12,7 +12,8 @@ fractional one too: each canvas pixel must then show as a whole block of the sca
 in such blocks, in an interior of 99 x 52 blocks, saves it as .bit and .bmp and checks both
 files, opens the BMP and saves it as a Bitfile again (the conversion), shows a BMP of pure
 red, green and blue, and closes the window, which must end the program at once. Every wait is
-bounded.
+bounded. --emulator starts a cross-built program through the given emulator (qemu-user for an
+arm64 build on an x86-64 machine).
 """
 
 import argparse
@@ -51,7 +52,7 @@ class QtSession(Session):
         self.desktop.close_window(self.window)
 
 
-def run(program, scale, screenshot, workdir):
+def run(program, scale, screenshot, emulator, workdir):
     with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
         server, display = start_xvfb(xvfb_log)
     session = None
@@ -64,7 +65,7 @@ def run(program, scale, screenshot, workdir):
 
         log_path = os.path.join(workdir, "dotloom.log")
         with open(log_path, "wb") as log:
-            session = QtSession(desktop, [program], log)
+            session = QtSession(desktop, [*emulator, program], log)
         window = desktop.geometry(session.window)
         n = desktop.scale
         interior = wait_for_interior(desktop, window)
@@ -104,10 +105,11 @@ def main():
     parser.add_argument("program")
     parser.add_argument("--scale", type=float, default=1)
     parser.add_argument("--screenshot")
+    parser.add_argument("--emulator", action="append", default=[])
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
                                       args.screenshot and os.path.abspath(args.screenshot),
-                                      workdir), prefix="dotloom-e2e-")
+                                      args.emulator, workdir), prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Copyright (c) 2026 The Dotloom authors
+# Builds Dotloom for 64-bit Arm Linux (Raspberry Pi OS, Debian and Ubuntu on arm64) on an
+# x86-64 Debian machine: installs the cross compiler, the arm64 Qt and qemu where they are
+# missing (install-deps.sh arm64), cross-builds the arm64-release preset and packs
+#   build/arm64-release/dotloom_<version>_arm64.deb
+# checked as the x86-64 one is (tests/e2e/check_package.sh: contents, reproducible bytes,
+# lintian). Then it builds arm64-dev and runs its tests under qemu-user, and starts the arm64
+# program under Xvfb through qemu beside the x86-64 release build: both windows, at scale 1
+# and 2 with a Bitfile open, must be the same pixels.
+#
+# The fault tests start arm64 programs of their own, which only the kernel's binfmt_misc can
+# hand to qemu: the script registers qemu-aarch64 there for the run (mounting binfmt_misc
+# first if need be) and removes on exit exactly what it added. Where the machine does not
+# allow that, those tests skip and say why.
+#
+#   scripts/build-arm64.sh              build, pack, check, test and compare
+#   scripts/build-arm64.sh --no-test    only build, pack and check the .deb
+#   scripts/build-arm64.sh --help       this text
+set -euo pipefail
+
+usage() { sed -n '4,20s/^# \{0,1\}//p' "$0"; }
+
+run_tests=1
+for argument in "$@"; do
+  case "$argument" in
+    -h | --help) usage; exit 0 ;;
+    --no-test) run_tests=0 ;;
+    *) usage >&2; exit 2 ;;
+  esac
+done
+
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh arm64
+jobs=(-j "$(nproc)")
+
+cmake --preset arm64-release >/dev/null
+nice cmake --build --preset arm64-release "${jobs[@]}"
+(cd build/arm64-release && cpack -G DEB >/dev/null)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/arm64-release/CMakeCache.txt)
+deb=build/arm64-release/dotloom_${version}_arm64.deb
+[[ $(dpkg-deb -f "$deb" Architecture) == arm64 ]] || { echo "$deb is not for arm64" >&2; exit 1; }
+tests/e2e/check_package.sh build/arm64-release
+[[ $run_tests -eq 1 ]] || { ls -1 "$PWD/$deb"; exit 0; }
+
+# binfmt_misc, and in it qemu-aarch64 as Debian's qemu-user-static describes it, unless the
+# kernel already runs arm64 programs some way.
+binfmt=/proc/sys/fs/binfmt_misc
+mounted=0
+registered=""
+undo() {
+  [[ -z $registered ]] || echo -1 >"$binfmt/$registered" || true
+  [[ $mounted -eq 0 ]] || umount "$binfmt" || true
+}
+trap undo EXIT
+trap 'exit 1' INT TERM HUP
+register_qemu() {
+  local definition=/usr/share/binfmts/qemu-aarch64 name=dotloom-qemu-aarch64 flags=""
+  if [[ ! -e $binfmt/register ]]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 1
+    mounted=1
+  fi
+  for entry in "$binfmt"/*; do
+    case $(basename "$entry") in register | status) continue ;; esac
+    grep -qx enabled "$entry" && grep -qx 'magic 7f454c460201010000000000000000000200b700' \
+      "$entry" && return 0
+  done
+  field() { sed -n "s/^$1 //p" "$definition"; }
+  [[ $(field fix_binary) == yes ]] && flags+=F
+  [[ $(field preserve) == yes ]] && flags+=P
+  [[ $(field credentials) == yes ]] && flags+=C
+  printf ':%s:M:%s:%s:%s:%s:%s' "$name" "$(field offset)" "$(field magic)" "$(field mask)" \
+    "$(field interpreter)" "$flags" >"$binfmt/register" 2>/dev/null || return 1
+  registered=$name
+}
+if [[ $(id -u) -eq 0 ]] && register_qemu; then
+  echo "arm64 programs run through qemu via binfmt_misc for the tests"
+else
+  echo "binfmt_misc is not available: the tests that start arm64 programs of their own skip"
+fi
+
+cmake --preset arm64-dev >/dev/null
+nice cmake --build --preset arm64-dev "${jobs[@]}"
+status=0
+ctest --preset arm64-dev "${jobs[@]}" || status=$?
+# ctest names skipped tests but not why; GoogleTest's reason is the line after "Skipped".
+grep -A1 ': Skipped$' build/arm64-dev/Testing/Temporary/LastTest.log | grep -v -e '^--$' \
+  -e ': Skipped$' | sort | uniq -c | sed 's/^ */skipped: /' || true
+[[ $status -eq 0 ]] || exit "$status"
+
+# The same window from both builds of the release: the arm64 program under qemu against the
+# machine's own, each under its own Xvfb with the same Bitfile open.
+cmake --preset release >/dev/null
+nice cmake --build --preset release "${jobs[@]}" --target dotloom
+shots=build/arm64-release/window
+mkdir -p "$shots"
+qemu=$(command -v qemu-aarch64-static)
+for scale in 1 2; do
+  python3 tests/e2e/dotloom_e2e.py build/release/app/qt/dotloom --scale "$scale" \
+    --screenshot "$shots/amd64-scale$scale.png" >/dev/null
+  python3 tests/e2e/dotloom_e2e.py build/arm64-release/app/qt/dotloom --scale "$scale" \
+    --emulator "$qemu" --screenshot "$shots/arm64-scale$scale.png" >/dev/null
+  differing=$(compare -metric AE "$shots/amd64-scale$scale.png" "$shots/arm64-scale$scale.png" \
+    null: 2>&1) || true
+  size=$(identify -format '%w x %h' "$shots/arm64-scale$scale.png")
+  if [[ $differing != 0 ]]; then
+    echo "FAILED: at scale $scale the arm64 window differs from the x86-64 one ($differing pixels)" >&2
+    exit 1
+  fi
+  echo "scale $scale: the arm64 window ($size) is the x86-64 one, pixel for pixel"
+done
+ls -1 "$PWD/$deb"
