@@ -11,11 +11,12 @@ access keys and the real file dialogs.
 the output's scale on sway), so a fractional one too: each canvas pixel must then show as a
 whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2). Qt before 6.5 draws at the
 scale rounded up on Wayland and the compositor shrinks the window to a fractional scale, so
-there the screen is not checked, only what the commands do and save. Opens a Bitfile and checks the screen shows exactly its pixels
-in such blocks, in an interior of 99 x 52 blocks, saves it as .bit and .bmp and checks both
-files, opens the BMP and saves it as a Bitfile again (the conversion), shows a BMP of pure
-red, green and blue, and closes the window, which must end the program at once. Every wait is
-bounded.
+there the screen is not checked, only what the commands do and save.
+
+Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, in an interior of
+99 x 52 blocks, saves it as .bit and .bmp and checks both files, opens the BMP and saves it as a
+Bitfile again (the conversion), shows a BMP of pure red, green and blue, and closes the window,
+which must end the program at once. Every wait is bounded.
 """
 
 import argparse
