@@ -33,18 +33,23 @@ from e2e_support import (Desktop, Failure, Session, convert_and_close,  # noqa: 
 CLIENT_HEIGHT = 56
 
 
-def qt_desktop(display, scale, workdir):
-    """The desktop as a Qt program on it sees it: nothing of the user's theme or scaling."""
+def qt_env(**settings):
+    """The environment a Qt program sees: nothing of the user's display, theme or scaling."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP",
-                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "LANGUAGE",
-                        "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
+                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "DISPLAY", "QT_SCALE_FACTOR",
+                        "LANGUAGE", "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
                         "QT_SCALE_FACTOR_ROUNDING_POLICY")}
+    # The C locale keeps the dialogs' titles untranslated, so they can be found by name.
+    env.update(LC_ALL="C.UTF-8", **settings)
+    return env
+
+
+def qt_desktop(display, scale, workdir):
     runtime = os.path.join(workdir, "runtime")
     os.mkdir(runtime, 0o700)
-    # The C locale keeps the dialogs' titles untranslated, so they can be found by name.
-    env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, HOME=workdir,
-               QT_SCREEN_SCALE_FACTORS=f"{scale:g}", LC_ALL="C.UTF-8")
+    env = qt_env(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, HOME=workdir,
+                 QT_SCREEN_SCALE_FACTORS=f"{scale:g}")
     return Desktop(display, pixel_scale(scale), env)
 
 
@@ -70,7 +75,8 @@ def start_desktop(workdir, scale, wayland):
     sharp = scale == int(scale) or version >= (6, 5)
     with open(os.path.join(workdir, "sway.log"), "wb") as log:
         desktop, servers = start_sway(workdir, scale, log, sharp)
-    env = dict(desktop.env, QT_QPA_PLATFORM="wayland", LC_ALL="C.UTF-8")
+    env = qt_env(QT_QPA_PLATFORM="wayland",
+                 **{k: desktop.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "HOME")})
     return desktop, servers, env
 
 
