@@ -92,6 +92,8 @@ def run(program, scale, screenshot, workdir, wayland):
         log_path = os.path.join(workdir, "dotloom.log")
         with open(log_path, "wb") as log:
             session = QtSession(desktop, [program], log, env)
+        if wayland is not None:
+            desktop.move_to_odd_position(session.window)
         window = desktop.geometry(session.window)
         n = desktop.scale
         origin = None
@@ -107,7 +109,7 @@ def run(program, scale, screenshot, workdir, wayland):
             wait_for_canvas(desktop, origin, set())
         else:
             print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, scaled by "
-                  f"the compositor: the screen is not checked")
+                  "the compositor: the screen is not checked")
 
         session.choose("o", "Open", original)
         background = wait_for_canvas(desktop, origin, black)

@@ -255,6 +255,15 @@ class SwayDesktop(Desktop):
         wait_until(f"window {window} to have the focus", lambda: any(
             view["focused"] for view in self.views() if str(view["id"]) == window))
 
+    def move_to_odd_position(self, window):
+        """Moves the window to logical pixel 101, 101: at a fractional scale its corner then
+        lies inside a device pixel, and a window not a whole number of device pixels large
+        gets its buffer resampled to fit."""
+        self.run("swaymsg", f"[con_id={window}]", "move", "position", "101", "101")
+        wait_until("the window to move", lambda: any(
+            (view["rect"]["x"], view["rect"]["y"]) == (101, 101)
+            for view in self.views() if str(view["id"]) == window))
+
     def close_window(self, window):
         """What the close button does: the compositor asks the window to close."""
         self.run("swaymsg", f"[con_id={window}]", "kill")
