@@ -42,6 +42,9 @@ packages=(
   clang libclang-rt-14-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
   lintian appstream man-db qt6-translations-l10n
+  # The end-to-end test on Wayland: Qt's Wayland platform, a headless compositor, its
+  # screenshots and keys.
+  qt6-wayland sway grim wtype
   "${windows_packages[@]}"
 )
 case "${1:-}" in

@@ -12,6 +12,7 @@
 
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
+#include "image/pixel_scale.h"
 
 namespace dotloom {
 
@@ -61,15 +62,17 @@ void frmDotloom::FitToScreen() {
   // The client area holds the picture control and, beside it, a column as wide as a canvas
   // pixel that shows the window's own background; the control's bottom edge is the window's.
   // Qt makes a window round(logical size x ratio) device pixels large: the client area gets
-  // the fewest logical pixels that make it reach those device pixels. Only a minimum: should
-  // a menu bar ever be wider, the client area grows to its right and the canvas stays in the
-  // top-left corner instead of being centred.
+  // the fewest logical pixels that make it reach those device pixels, and that make the
+  // whole window a whole number of device pixels, which a Wayland compositor shows without
+  // resampling. The canvas stays in the top-left corner, also should the menu bar be wider.
   const qreal ratio = devicePixelRatioF();
   const QSize device = picture1_->DeviceSize();
   const auto fewest = [&](qreal device_pixels) { return qCeil((device_pixels - 0.5) / ratio); };
   const int top = menuBar()->sizeHint().height();
-  const int width = fewest(device.width() + picture1_->scale());
-  const int height = fewest(qCeil(top * ratio - 1e-6) + device.height()) - top;
+  const int width = WholeDeviceLength(
+      qMax(fewest(device.width() + picture1_->scale()), menuBar()->sizeHint().width()), ratio);
+  const int height =
+      WholeDeviceLength(fewest(qCeil(top * ratio - 1e-6) + device.height()), ratio) - top;
   centralWidget()->setMinimumSize(width, height);
 }
 

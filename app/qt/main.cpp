@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QString>
 #include <QTranslator>
+#include <cstdlib>
 
 #include "app/qt/frm_dotloom.h"
 
@@ -29,5 +30,11 @@ int main(int argc, char* argv[]) {
 
   dotloom::frmDotloom window;
   window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Qt's Wayland client at times deadlocks between its event thread and the main thread while
+  // closing its connection (seen with 6.4; 6.8 stayed behind too), leaving the process behind
+  // with its window gone. Every file is written and closed by now, so leaving at once loses
+  // nothing.
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) std::_Exit(status);
+  return status;
 }

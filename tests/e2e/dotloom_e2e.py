@@ -2,18 +2,23 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with
-xdotool through the menu's access keys and the real file dialogs.
+xdotool, or with --wayland on its own headless sway, driven with wtype, through the menu's
+access keys and the real file dialogs.
 
-    dotloom_e2e.py PROGRAM [--scale FACTOR] [--screenshot OUT.png] [--emulator EMULATOR]
+    dotloom_e2e.py PROGRAM [--scale FACTOR] [--wayland QT_VERSION] [--screenshot OUT.png]
+                   [--emulator EMULATOR]
 
---scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS), so a
-fractional one too: each canvas pixel must then show as a whole block of the scale rounded
-(1.25 -> 1 x 1, 1.5 -> 2 x 2). Opens a Bitfile and checks the screen shows exactly its pixels
-in such blocks, in an interior of 99 x 52 blocks, saves it as .bit and .bmp and checks both
-files, opens the BMP and saves it as a Bitfile again (the conversion), shows a BMP of pure
-red, green and blue, and closes the window, which must end the program at once. Every wait is
-bounded. --emulator starts a cross-built program through the given emulator (qemu-user for an
-arm64 build on an x86-64 machine).
+--scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS under X,
+the output's scale on sway), so a fractional one too: each canvas pixel must then show as a
+whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2). Qt before 6.5 draws at the
+scale rounded up on Wayland and the compositor shrinks the window to a fractional scale, so
+there the screen is not checked, only what the commands do and save.
+
+Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, in an interior of
+99 x 52 blocks, saves it as .bit and .bmp and checks both files, opens the BMP and saves it as a
+Bitfile again (the conversion), shows a BMP of pure red, green and blue, and closes the window,
+which must end the program at once. Every wait is bounded. --emulator starts a cross-built
+program through the given emulator (qemu-user for an arm64 build on an x86-64 machine).
 """
 
 import argparse
@@ -24,24 +29,29 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (Desktop, Failure, Session, convert_and_close,  # noqa: E402
-                         pixel_scale, print_log_tail, read, report, start_xvfb, stop, wait_for_canvas,
-                         wait_for_contents, wait_for_interior)
+                         pixel_scale, print_log_tail, read, report, start_sway, start_xvfb, stop,
+                         wait_for_canvas, wait_for_contents, wait_for_interior)
 
 CLIENT_HEIGHT = 56
 
 
-def qt_desktop(display, scale, workdir):
-    """The desktop as a Qt program on it sees it: nothing of the user's theme or scaling."""
+def qt_env(**settings):
+    """The environment a Qt program sees: nothing of the user's display, theme or scaling."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP",
-                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "LANGUAGE",
-                        "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
+                        "DESKTOP_SESSION", "WAYLAND_DISPLAY", "DISPLAY", "QT_SCALE_FACTOR",
+                        "LANGUAGE", "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
                         "QT_SCALE_FACTOR_ROUNDING_POLICY")}
+    # The C locale keeps the dialogs' titles untranslated, so they can be found by name.
+    env.update(LC_ALL="C.UTF-8", **settings)
+    return env
+
+
+def qt_desktop(display, scale, workdir):
     runtime = os.path.join(workdir, "runtime")
     os.mkdir(runtime, 0o700)
-    # The C locale keeps the dialogs' titles untranslated, so they can be found by name.
-    env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, HOME=workdir,
-               QT_SCREEN_SCALE_FACTORS=f"{scale:g}", LC_ALL="C.UTF-8")
+    env = qt_env(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, HOME=workdir,
+                 QT_SCREEN_SCALE_FACTORS=f"{scale:g}")
     return Desktop(display, pixel_scale(scale), env)
 
 
@@ -52,12 +62,30 @@ class QtSession(Session):
         self.desktop.close_window(self.window)
 
 
-def run(program, scale, screenshot, emulator, workdir):
-    with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
-        server, display = start_xvfb(xvfb_log)
+def start_desktop(workdir, scale, wayland):
+    """The desktop, the processes that make it, and the program's environment on it."""
+    if wayland is None:
+        with open(os.path.join(workdir, "xvfb.log"), "wb") as log:
+            server, display = start_xvfb(log)
+        try:
+            return qt_desktop(display, scale, workdir), [server], None
+        except BaseException:
+            stop(server)
+            raise
+    # Qt draws at a fractional scale on Wayland from 6.5.
+    version = tuple(int(part) for part in wayland.split(".")[:2])
+    sharp = scale == int(scale) or version >= (6, 5)
+    with open(os.path.join(workdir, "sway.log"), "wb") as log:
+        desktop, servers = start_sway(workdir, scale, log, sharp)
+    env = qt_env(QT_QPA_PLATFORM="wayland",
+                 **{k: desktop.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "HOME")})
+    return desktop, servers, env
+
+
+def run(program, scale, screenshot, emulator, workdir, wayland):
+    desktop, servers, env = start_desktop(workdir, scale, wayland)
     session = None
     try:
-        desktop = qt_desktop(display, scale, workdir)
         black = bitfile_art.black_pixels()
         original = os.path.join(workdir, "Dotloom art.bit")
         with open(original, "wb") as file:
@@ -65,18 +93,25 @@ def run(program, scale, screenshot, emulator, workdir):
 
         log_path = os.path.join(workdir, "dotloom.log")
         with open(log_path, "wb") as log:
-            session = QtSession(desktop, [*emulator, program], log)
+            session = QtSession(desktop, [*emulator, program], log, env)
+        if wayland is not None:
+            desktop.move_to_odd_position(session.window)
         window = desktop.geometry(session.window)
         n = desktop.scale
-        interior = wait_for_interior(desktop, window)
-        print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, canvas "
-              f"interior {interior[2]} x {interior[3]} at {interior[0] - window[0]},"
-              f"{interior[1] - window[1]}")
-        # The client area: the picture control and a column beside it, below the menu bar.
-        if window[2] < 104 * n or window[3] <= CLIENT_HEIGHT * n:
-            raise Failure(f"window {window[2]} x {window[3]} is too small for its client area")
-        origin = interior[:2]
-        wait_for_canvas(desktop, origin, set())
+        origin = None
+        if desktop.sharp:
+            interior = wait_for_interior(desktop, window)
+            print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, canvas "
+                  f"interior {interior[2]} x {interior[3]} at {interior[0] - window[0]},"
+                  f"{interior[1] - window[1]}")
+            # The client area: the picture control and a column beside it, below the menu bar.
+            if window[2] < 104 * n or window[3] <= CLIENT_HEIGHT * n:
+                raise Failure(f"window {window[2]} x {window[3]} is too small for its client area")
+            origin = interior[:2]
+            wait_for_canvas(desktop, origin, set())
+        else:
+            print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, scaled by "
+                  "the compositor: the screen is not checked")
 
         session.choose("o", "Open", original)
         background = wait_for_canvas(desktop, origin, black)
@@ -91,25 +126,28 @@ def run(program, scale, screenshot, emulator, workdir):
         convert_and_close(session, lambda: origin, black, background, workdir, original)
         session = None
     except BaseException:
-        for log in ("dotloom.log", "xvfb.log"):
+        for log in ("dotloom.log", "xvfb.log", "sway.log"):
             print_log_tail(os.path.join(workdir, log), sys.stderr)
         raise
     finally:
         if session is not None:
             session.kill()
-        stop(server)
+        for server in reversed(servers):
+            stop(server)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
     parser.add_argument("--scale", type=float, default=1)
+    parser.add_argument("--wayland", metavar="QT_VERSION",
+                        help="on sway; the version of the Qt the program is built with")
     parser.add_argument("--screenshot")
     parser.add_argument("--emulator", action="append", default=[])
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
                                       args.screenshot and os.path.abspath(args.screenshot),
-                                      args.emulator, workdir), prefix="dotloom-e2e-")
+                                      args.emulator, workdir, args.wayland), prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

@@ -39,6 +39,23 @@ TEST(CanvasTest, PixelScaleIsTheDisplayScaleRoundedHalvesUp) {
   }
 }
 
+TEST(CanvasTest, WholeDeviceLengthIsTheFirstLengthOfWholeDevicePixels) {
+  struct Case {
+    int logical;
+    double display_scale;
+    int length;
+  };
+  for (const Case& c :
+       {Case{139, 1.0, 139}, Case{139, 2.0, 139}, Case{139, 1.5, 140}, Case{140, 1.5, 140},
+        Case{94, 1.5, 94}, Case{137, 1.25, 140}, Case{137, 1.75, 140}, Case{10, 160 / 120.0, 12},
+        Case{101, 121 / 120.0, 120}, Case{7, 1.0 / 3 + 1e-3, 7}, Case{139, 0.0, 139},
+        Case{139, std::numeric_limits<double>::infinity(), 139},
+        Case{139, std::numeric_limits<double>::quiet_NaN(), 139}}) {
+    EXPECT_EQ(WholeDeviceLength(c.logical, c.display_scale), c.length)
+        << c.logical << " at " << c.display_scale;
+  }
+}
+
 TEST(CanvasTest, StartsWithTheBackgroundColourOnly) {
   const Canvas canvas(kGrey);
   EXPECT_TRUE(AllPixelsAre(canvas, kGrey));
