@@ -25,14 +25,12 @@ windows_packages=(
 # arm64 (Raspberry Pi OS and other arm64 Debian kin), cross-built: Debian's cross compiler,
 # the arm64 Qt beside the machine's own (multiarch), GoogleTest's sources, qemu to run the
 # arm64 tests; the package check's tools, and the machine's own Qt and the end-to-end tools
-# to compare the arm64 program's window with the x86-64 one; the arm64 Qt's Wayland platform
-# and the compositor for the Wayland end-to-end rows. Never part of the default.
+# to compare the arm64 program's window with the x86-64 one. Never part of the default.
 arm64_packages=(
   cmake ninja-build crossbuild-essential-arm64 qt6-base-dev:arm64 pkgconf:arm64 googletest
   qemu-user-static g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 util-linux
   dpkg-dev file lintian appstream man-db desktop-file-utils
   xvfb xauth xdotool x11-utils imagemagick
-  qt6-wayland:arm64 sway grim wtype
 )
 
 packages=(
