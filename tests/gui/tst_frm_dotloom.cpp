@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
