@@ -26,7 +26,7 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 libx11-6 dpkg-dev file desktop-file-utils
-  clang libclang-rt-14-dev valgrind util-linux
+  clang libclang-rt-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
   lintian appstream man-db qt6-translations-l10n
   "${windows_packages[@]}"
