@@ -21,7 +21,8 @@ cd "$(dirname "$0")/.."
 [[ $(id -u) -eq 0 ]] || { echo "test-debian13.sh: needs root (for chroot and mount)" >&2; exit 2; }
 command -v mmdebstrap >/dev/null || { echo "test-debian13.sh: needs mmdebstrap" >&2; exit 2; }
 
-root="$PWD/build/debian13-root"
+# The path as /proc shows a process's root, to find those left in the chroot.
+root="$(pwd -P)/build/debian13-root"
 mirror=http://deb.debian.org/debian
 if [[ ! -f $root/etc/debian_version ]]; then
   # Made beside and moved into place, so that a run cut short leaves no half-made root.
@@ -54,6 +55,8 @@ cleanup() {
   done
 }
 trap cleanup EXIT
+trap "exit 130" INT
+trap "exit 143" TERM
 mount_in() {  # TYPE OPTIONS PATH-IN-ROOT
   mkdir -p "$root$3"
   mount -t "$1" -o "$2" "$1" "$root$3"
