@@ -32,10 +32,17 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Wine's server puts a folder of its own in $TMPDIR each time it starts and leaves it there;
 # those folders go beside the prefix instead (PREFIX.server), removed with it. (Not for a
-# very long path: the server's socket path must stay within the system's limit.)
+# very long path: the server's socket path must stay within the system's limit. Nor from
+# Wine 10 on: Debian 13's aborts with "free(): invalid pointer" whenever TMPDIR is set, so
+# there Wine gets none and its folders stay in /tmp.)
+wine_version="$(wine --version 2>/dev/null || true)"  # wine-10.0 (Debian 10.0~repack-6)
+wine_major="${wine_version#wine-}"
+wine_major="${wine_major%%.*}"
 server_folder() {
   local folder="$1/$2.server"
-  if [[ ${#folder} -le 60 ]]; then
+  if [[ $wine_major =~ ^[0-9]+$ ]] && ((wine_major >= 10)); then
+    unset TMPDIR
+  elif [[ ${#folder} -le 60 ]]; then
     mkdir -p "$folder"
     export TMPDIR="$folder"
   fi
