@@ -4,13 +4,13 @@
 # Runs scripts/test.sh in Debian 13 (trixie) on a Debian machine: on a clean copy of the
 # committed tree (git archive HEAD), as root in a chroot that has the release's compilers,
 # Qt, MinGW-w64 and Wine. The chroot is made with mmdebstrap in build/debian13-root on the
-# first run (a few minutes and some 3 GB with the packages) and kept for later runs; inside
-# it scripts/install-deps.sh installs what is missing. Needs root, mmdebstrap and Debian's
-# package mirror. Not part of scripts/test.sh, as it takes three quarters of an hour.
+# first run (a few minutes; some 5 GB once the packages are in) and kept for later runs;
+# inside it scripts/install-deps.sh installs what is missing. Needs root, mmdebstrap and
+# Debian's package mirror. Not part of scripts/test.sh, as it takes three quarters of an hour.
 #
-# It mounts /proc, /sys (read-only) and a /dev/shm of its own; /dev is the chroot's
-# own few nodes (null, zero, random, tty, ...), never the machine's. All are unmounted when
-# it ends, however it ends.
+# It mounts the root on itself, /proc, /sys (read-only) and a /dev/shm of its own; /dev is
+# the chroot's own few nodes (null, zero, random, tty, ...), never the machine's. All are
+# unmounted when it ends, however it ends.
 #
 # Usage: scripts/test-debian13.sh [CTEST_OPTION...]   (as for scripts/test.sh; DOTLOOM_ASAN,
 #        DOTLOOM_WINDOWS and DOTLOOM_FUZZ_SECONDS are passed on)
@@ -57,6 +57,10 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 130" INT
 trap "exit 143" TERM
+# The root a mount point of its own, so that tests can make private mount namespaces in it
+# (unshare --propagation private fails on a root that is a plain folder).
+mount --bind "$root" "$root"
+mounted+=("$root")
 mount_in() {  # TYPE OPTIONS PATH-IN-ROOT
   mkdir -p "$root$3"
   mount -t "$1" -o "$2" "$1" "$root$3"
