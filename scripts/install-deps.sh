@@ -14,7 +14,7 @@ windows_packages=(
   cmake ninja-build
   # MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine (64-bit only) to
   # run the Windows tests; NSIS for the installer.
-  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux python3 nsis
+  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux mount python3 nsis
   # dotloom.exe end to end: its own X server, keys, screenshots; Wine's fonts, whose Marlett
   # draws the caption buttons.
   xvfb xauth xdotool imagemagick fonts-wine
