@@ -8,9 +8,9 @@
 # inside it scripts/install-deps.sh installs what is missing. Needs root, mmdebstrap and
 # Debian's package mirror. Not part of scripts/test.sh, as it takes three quarters of an hour.
 #
-# It mounts the root on itself, /proc, /sys (read-only) and a /dev/shm of its own; /dev is
-# the chroot's own few nodes (null, zero, random, tty, ...), never the machine's. All are
-# unmounted when it ends, however it ends.
+# It mounts the root on itself, /proc, /sys (read-only), and a /dev/shm and /dev/pts of its
+# own; /dev is the chroot's own few nodes (null, zero, random, tty, ...), never the
+# machine's. All are unmounted when it ends, however it ends.
 #
 # Usage: scripts/test-debian13.sh [CTEST_OPTION...]   (as for scripts/test.sh; DOTLOOM_ASAN,
 #        DOTLOOM_WINDOWS and DOTLOOM_FUZZ_SECONDS are passed on)
@@ -69,6 +69,8 @@ mount_in() {  # TYPE OPTIONS PATH-IN-ROOT
 mount_in proc nosuid,nodev,noexec /proc
 mount_in sysfs ro,nosuid,nodev,noexec /sys
 mount_in tmpfs nosuid,nodev,mode=1777 /dev/shm
+# A pseudo-terminal instance of the chroot's own, which its /dev/ptmx opens (apt wants one).
+mount_in devpts newinstance,ptmxmode=0666,mode=0620,nosuid,noexec /dev/pts
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
 rm -rf "$root/src"
