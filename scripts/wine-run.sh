@@ -27,8 +27,11 @@ esac
 
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No offer to download Mono or Gecko while the prefix is made.
+# No offer to download Mono or Gecko while the prefix is made. Nor, where no Wayland display
+# is named, Wine 10's Wayland driver, whose library prints an error at every start when it
+# finds no XDG_RUNTIME_DIR.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+[[ -n ${WAYLAND_DISPLAY:-} ]] || WINEDLLOVERRIDES+=";winewayland.drv=d"
 
 # Wine's server puts a folder of its own in $TMPDIR each time it starts and leaves it there;
 # those folders go beside the prefix instead (PREFIX.server), removed with it. (Not for a
