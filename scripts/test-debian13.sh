@@ -6,7 +6,7 @@
 # Qt, MinGW-w64 and Wine. The chroot is made with mmdebstrap in build/debian13-root on the
 # first run (a few minutes; some 5 GB once the packages are in) and kept for later runs;
 # inside it scripts/install-deps.sh installs what is missing. Needs root, mmdebstrap and
-# Debian's package mirror. Not part of scripts/test.sh, as it takes three quarters of an hour.
+# Debian's package mirror. Not part of scripts/test.sh: it takes 15 to 45 minutes on two cores.
 #
 # It mounts the root on itself, /proc, /sys (read-only), and a /dev/shm and /dev/pts of its
 # own; /dev is the chroot's own few nodes (null, zero, random, tty, ...), never the
