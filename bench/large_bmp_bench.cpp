@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>

@@ -23,6 +23,7 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <utility>
 
 #include "files/unique_handle.h"
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "files/replace_file_contents.h"
 #include "files/win32_path.h"

@@ -3,6 +3,7 @@
 // Writes the seed corpora of the three fuzz targets into the folder given:
 // bitfile/, bmp/ and open/ (the Open command's seeds carry the name-picking byte first).
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>

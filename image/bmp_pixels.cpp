@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 
 namespace dotloom::bmp {
 namespace {

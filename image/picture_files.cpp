@@ -3,6 +3,7 @@
 #include "image/picture_files.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "files/regular_file.h"

@@ -16,7 +16,7 @@ windows_packages=(
   cmake ninja-build
   # MinGW-w64 with posix threads, GoogleTest's sources for it, and Wine (64-bit only) to
   # run the Windows tests; NSIS for the installer.
-  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux python3 nsis
+  g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux mount python3 nsis
   # dotloom.exe end to end: its own X server, keys, screenshots; Wine's fonts, whose Marlett
   # draws the caption buttons.
   xvfb xauth xdotool imagemagick fonts-wine
@@ -39,7 +39,7 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 libx11-6 dpkg-dev file desktop-file-utils
-  clang libclang-rt-14-dev valgrind util-linux
+  clang libclang-rt-dev valgrind util-linux
   libbenchmark-dev libxcb1-dev time
   lintian appstream man-db qt6-translations-l10n
   # The end-to-end test on Wayland: Qt's Wayland platform, a headless compositor, its

@@ -14,6 +14,8 @@
 # prefix's own (devices/, made with mknod where that is allowed), so a test that opens them
 # still reaches a device, never the machine's. Every other link to /dev goes too.
 set -euo pipefail
+# --help prints the comment above and stops before changing anything.
+if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX/dosdevices ]] || { echo "no Wine prefix in WINEPREFIX" >&2; exit 2; }
 
 private="$WINEPREFIX/devices"

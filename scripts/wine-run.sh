@@ -27,15 +27,25 @@ esac
 
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No offer to download Mono or Gecko while the prefix is made.
+# No offer to download Mono or Gecko while the prefix is made. Nor, where no Wayland display
+# is named, Wine 10's Wayland driver, whose library prints an error at every start when it
+# finds no XDG_RUNTIME_DIR.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+[[ -n ${WAYLAND_DISPLAY:-} ]] || WINEDLLOVERRIDES+=";winewayland.drv=d"
 
 # Wine's server puts a folder of its own in $TMPDIR each time it starts and leaves it there;
 # those folders go beside the prefix instead (PREFIX.server), removed with it. (Not for a
-# very long path: the server's socket path must stay within the system's limit.)
+# very long path: the server's socket path must stay within the system's limit. Nor from
+# Wine 10 on: Debian 13's aborts with "free(): invalid pointer" whenever TMPDIR is set, so
+# there Wine gets none and its folders stay in /tmp.)
+wine_version="$(wine --version 2>/dev/null || true)"  # wine-10.0 (Debian 10.0~repack-6)
+wine_major="${wine_version#wine-}"
+wine_major="${wine_major%%.*}"
 server_folder() {
   local folder="$1/$2.server"
-  if [[ ${#folder} -le 60 ]]; then
+  if [[ $wine_major =~ ^[0-9]+$ ]] && ((wine_major >= 10)); then
+    unset TMPDIR
+  elif [[ ${#folder} -le 60 ]]; then
     mkdir -p "$folder"
     export TMPDIR="$folder"
   fi

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <cstddef>
 #include <string>
 
 namespace dotloom {

@@ -12,6 +12,7 @@
 #include <QRect>
 #include <QTransform>
 #include <QtMath>
+#include <cstdint>
 
 #include "image/pixel_scale.h"
 #include "platform/qt/image_conversion.h"

@@ -70,6 +70,9 @@ bool HasIcon(const std::wstring& path) {
 }  // namespace
 
 int main() {
+  // Device pixels, as Dotloom sizes itself: a process unaware of the dpi is told coordinates
+  // scaled to 96 dpi, by Windows and from Wine 10 on also by Wine.
+  SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
   const HWND window = FindWindowW(L"frmDotloom", L"Dotloom");
   if (window == nullptr) return 1;
   const HWND picture = GetWindow(window, GW_CHILD);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+#include <utility>
 
 namespace dotloom::testing {
 namespace {

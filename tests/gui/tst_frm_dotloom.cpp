@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -355,7 +356,7 @@ class FrmDotloomTest : public QObject {
     window_->showNormal();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     window_->Picture1()->repaint();
-    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+    WaitForPattern();
   }
 
   void ClosingAsksNothing() {
@@ -387,7 +388,8 @@ class FrmDotloomTest : public QObject {
     QVERIFY(!answer.stuck());
     QCOMPARE(answer.accept_mode(), mode);
     QCOMPARE(answer.name_filters(), ExpectedNameFilters());
-    QTRY_VERIFY2(paints_->count() > paints, "the canvas is repainted after every command");
+    QVERIFY2(QTest::qWaitFor([&] { return paints_->count() > paints; }),
+             "the canvas is repainted after every command");
   }
 
   static QByteArray ReadAll(const QString& path) {
@@ -406,7 +408,14 @@ class FrmDotloomTest : public QObject {
     WriteFile(path, ToByteArray(Pattern()));
     BitfileCodec::Decode(ToPath(path), window_->Picture1()->canvas());
     window_->Picture1()->update();
-    QTRY_COMPARE(CanvasMismatches(*window_, Pattern()), 0);
+    WaitForPattern();
+  }
+
+  // Waits up to five seconds for the pattern, and reports the wrong pixels when it does not
+  // come. Not QTRY_COMPARE: Qt 6.8's narrows its timeout to an int, which -Wconversion stops.
+  void WaitForPattern() {
+    const auto mismatches = [this] { return CanvasMismatches(*window_, Pattern()); };
+    if (!QTest::qWaitFor([&] { return mismatches() == 0; })) QCOMPARE(mismatches(), 0);
   }
 
   QTemporaryDir dir_;

@@ -2,6 +2,7 @@
 // Copyright (c) 2026 The Dotloom authors
 #include "tests/support/bmp_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 

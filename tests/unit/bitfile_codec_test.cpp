@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>

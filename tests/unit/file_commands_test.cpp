@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #ifndef _WIN32
