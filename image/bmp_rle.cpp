@@ -146,6 +146,7 @@ class RleDecoder {
   void Absolute(int count) {
     const int shown = Shown(count);
     int bytes = 0;
+    std::uint8_t nibbles = 0;  // RLE4: the byte holding this pixel and the next
     for (int i = 0; i < count; ++i) {
       Colour colour = kTransparent;
       if (layout_.compression == Compression::kRle24) {
@@ -155,11 +156,11 @@ class RleDecoder {
         colour = Indexed(stream_.Need());
         ++bytes;
       } else if (i % 2 == 0) {
-        nibbles_ = stream_.Need();
+        nibbles = stream_.Need();
         ++bytes;
-        colour = Indexed(nibbles_ >> 4U);
+        colour = Indexed(nibbles >> 4U);
       } else {
-        colour = Indexed(nibbles_ & 0x0FU);
+        colour = Indexed(nibbles & 0x0FU);
       }
       if (i < shown) Paint(i, colour);
     }
@@ -173,7 +174,6 @@ class RleDecoder {
   StreamReader& stream_;
   Picture& picture_;
   std::uint64_t codes_left_;
-  std::uint8_t nibbles_ = 0;  // the byte of an RLE4 absolute run being painted
   std::int64_t x_ = 0;
   std::int64_t row_ = 0;  // counted from the bottom
 };
