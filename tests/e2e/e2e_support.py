@@ -231,13 +231,17 @@ class SwayDesktop(Desktop):
         bottom = math.ceil((rect["y"] + rect["height"]) * self.output_scale)
         return left, top, right - left, bottom - top
 
+    def grim(self):
+        """The whole output as a binary PPM."""
+        return self.run("grim", "-t", "ppm", "-", text=False).stdout
+
     def screenshot(self):
-        ppm = self.run("grim", "-t", "ppm", "-", text=False).stdout
+        ppm = self.grim()
         match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
         return int(match.group(1)), int(match.group(2)), ppm[match.end():]
 
     def save_screenshot(self, path, x, y, width, height):
-        ppm = self.run("grim", "-t", "ppm", "-", text=False).stdout
+        ppm = self.grim()
         subprocess.run(["convert", "ppm:-", "-crop", f"{width}x{height}+{x}+{y}", "+repage", path],
                        input=ppm, capture_output=True, timeout=WAIT_SECONDS, check=True)
 
