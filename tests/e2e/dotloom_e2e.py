@@ -88,6 +88,8 @@ def run(program, scale, screenshot, emulator, workdir, wayland):
     desktop, servers, env = start_desktop(workdir, scale, wayland)
     session = None
     try:
+        if wayland is not None:
+            program = desktop.reachable(program, workdir)
         black = bitfile_art.black_pixels()
         original = os.path.join(workdir, "Dotloom art.bit")
         with open(original, "wb") as file:

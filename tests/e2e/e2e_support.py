@@ -12,6 +12,7 @@ import os
 import pwd
 import re
 import select
+import shutil
 import struct
 import subprocess
 import sys
@@ -208,6 +209,16 @@ class SwayDesktop(Desktop):
     def start(self, command, log, env=None):
         return subprocess.Popen(command, env=env or self.env, stdout=log, stderr=log,
                                 **self.as_user())
+
+    def reachable(self, program, workdir):
+        """program as the desktop's user can start it: when that is not the test's own user, a
+        copy in workdir, which is that user's, as the build folder may be closed to others."""
+        if self.user is None:
+            return program
+        copy = os.path.join(workdir, os.path.basename(program))
+        shutil.copy2(program, copy)
+        os.chmod(copy, 0o755)
+        return copy
 
     def views(self):
         """Every window sway shows, as its tree's nodes."""
