@@ -79,7 +79,9 @@ def start_desktop(workdir, scale, wayland):
     sharp = scale == int(scale) or version >= (6, 5)
     with open(os.path.join(workdir, "sway.log"), "wb") as log:
         desktop, servers = start_sway(workdir, scale, log, sharp)
-    env = qt_env(QT_QPA_PLATFORM="wayland",
+    # Qt's Wayland messages go to the program's log, which a failing run prints: they tell
+    # whether the connection to the compositor broke.
+    env = qt_env(QT_QPA_PLATFORM="wayland", QT_LOGGING_RULES="qt.qpa.wayland*=true",
                  **{k: desktop.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "HOME")})
     return desktop, servers, env
 
