@@ -94,7 +94,24 @@ void AppendUtf8(std::string& out, char32_t code) {
   return kind;
 }
 
+constexpr FileKindRow kRows[] = {
+    {kBitfileKind, "Bitfile (*.bit)", "*.bit"},
+    {kBitmapKind, "Bitmap (*.bmp)", "*.bmp"},
+    {"", "All files (*.*)", "*.*"},
+};
+
 }  // namespace
+
+std::span<const FileKindRow> FileKindRows() { return kRows; }
+
+std::string DialogFilter() {
+  std::string filter;
+  for (const FileKindRow& row : kRows) {
+    if (!filter.empty()) filter += '|';
+    filter.append(row.label).append("|").append(row.pattern);
+  }
+  return filter;
+}
 
 std::string FileKind(const std::filesystem::path& path) {
   // The native string, whatever its type: bytes on POSIX, UTF-16 on Windows.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,17 @@ inline constexpr std::string_view kBitmapKind = "bmp";
 // This is deliberately not the text after the last dot: "drawing.abit" and a file named
 // "bit" are both Bitfiles.
 std::string FileKind(const std::filesystem::path& path);
+
+// A kind of file as the file dialogs offer it. The kinds are listed once, in the order the
+// dialogs show them; a row with an empty kind only filters the dialog's list.
+struct FileKindRow {
+  std::string_view kind;     // as FileKind gives it
+  std::string_view label;    // what the dialog shows
+  std::string_view pattern;  // the names the dialog lists
+};
+std::span<const FileKindRow> FileKindRows();
+
+// The dialogs' filter made from the rows: "label|pattern" for each, joined by '|'.
+std::string DialogFilter();
 
 }  // namespace dotloom

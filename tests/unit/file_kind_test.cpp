@@ -61,5 +61,10 @@ TEST(FileKindTest, IsTheLowerCasedLastThreeCharacters) {
 #endif
 }
 
+// The one place the dialogs' filter text is held to its exact form; both builds show it.
+TEST(FileKindTest, DialogFilterListsTheKindsThenAllFiles) {
+  EXPECT_EQ(DialogFilter(), "Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*");
+}
+
 }  // namespace
 }  // namespace dotloom
