@@ -37,30 +37,30 @@ void Decode(benchmark::State& state) {
   Canvas canvas;
   for (auto _ : state) {
     canvas.Cls();
-    BitfileCodec::DecodeBytes(bytes, canvas);
+    BitfileCodec::Decode(bytes, canvas);
     benchmark::DoNotOptimize(canvas);
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(Decode)->Name("codec/DecodeBytes (Cls + 576 bytes)");
+BENCHMARK(Decode)->Name("codec/Decode (Cls + 576 bytes)");
 
 void Encode(benchmark::State& state) {
   Canvas canvas;
-  BitfileCodec::DecodeBytes(MixedBitfile(), canvas);
+  BitfileCodec::Decode(MixedBitfile(), canvas);
   for (auto _ : state) {
-    Bytes bytes = BitfileCodec::EncodeBytes(canvas);
+    Bytes bytes = BitfileCodec::Encode(canvas);
     benchmark::DoNotOptimize(bytes);
   }
 }
-BENCHMARK(Encode)->Name("codec/EncodeBytes (576 bytes)");
+BENCHMARK(Encode)->Name("codec/Encode (576 bytes)");
 
 void RoundTrip(benchmark::State& state) {
   const Bytes input = MixedBitfile();
   Canvas canvas;
   for (auto _ : state) {
     canvas.Cls();
-    BitfileCodec::DecodeBytes(input, canvas);
-    Bytes output = BitfileCodec::EncodeBytes(canvas);
+    BitfileCodec::Decode(input, canvas);
+    Bytes output = BitfileCodec::Encode(canvas);
     benchmark::DoNotOptimize(output);
   }
 }
@@ -126,7 +126,7 @@ BENCHMARK(PackPixels)->Name("floor/pack 4,608 pixels into 576 bytes");
 // What a repaint asks of the canvas: the composite of its three layers.
 void Image(benchmark::State& state) {
   Canvas canvas;
-  BitfileCodec::DecodeBytes(MixedBitfile(), canvas);
+  BitfileCodec::Decode(MixedBitfile(), canvas);
   for (auto _ : state) {
     Picture image = canvas.Image();
     benchmark::DoNotOptimize(image);

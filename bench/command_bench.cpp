@@ -30,6 +30,7 @@
 #include "app/qt/frm_dotloom.h"
 #include "bench/bench_support.h"
 #include "commands/file_commands.h"
+#include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 #include "platform/qt/image_conversion.h"
 #include "platform/qt/path_conversion.h"
@@ -56,7 +57,7 @@ struct Fixture {
     // The canvas every save writes: a BMP background with a Bitfile drawn over it.
     FixedDialog bmp(dir / "open.bmp");
     RunOpenCommand(canvas, bmp);
-    BitfileCodec::Decode(dir / "open.bit", canvas);
+    OpenBitfile(dir / "open.bit", canvas);
   }
 
   TempDir dir;
@@ -71,7 +72,7 @@ Fixture& Files() {
 
 // --- Open .bit -------------------------------------------------------------------------------
 
-void OpenBitfile(benchmark::State& state) {
+void CommandOpenBitfile(benchmark::State& state) {
   FixedDialog dialog(Files().dir / "open.bit");
   Canvas canvas;
   for (auto _ : state) {
@@ -82,7 +83,7 @@ void OpenBitfile(benchmark::State& state) {
     state.SkipWithError("the Bitfile was not drawn");
   }
 }
-BENCHMARK(OpenBitfile)->Name("command/Open .bit");
+BENCHMARK(CommandOpenBitfile)->Name("command/Open .bit");
 
 void OpenBitfileFloor(benchmark::State& state) {
   const std::string path = (Files().dir / "open.bit").string();
@@ -115,18 +116,18 @@ BENCHMARK(OpenBitfileSameCalls)->Name("calls/open + fstat + pread 576 + close");
 
 // --- Save As .bit ----------------------------------------------------------------------------
 
-void SaveBitfile(benchmark::State& state) {
+void CommandSaveBitfile(benchmark::State& state) {
   FixedDialog dialog(Files().dir / "saved.bit");
   for (auto _ : state) RunSaveAsCommand(Files().canvas, dialog);
   if (fs::file_size(Files().dir / "saved.bit") != BitfileCodec::BitfileSize) {
     state.SkipWithError("the Bitfile was not written");
   }
 }
-BENCHMARK(SaveBitfile)->Name("command/Save As .bit");
+BENCHMARK(CommandSaveBitfile)->Name("command/Save As .bit");
 
 void SaveBitfileFloor(benchmark::State& state) {
   const std::string path = (Files().dir / "floor.bit").string();
-  const BitfileCodec::Bytes bytes = BitfileCodec::EncodeBytes(Files().canvas);
+  const BitfileCodec::Bytes bytes = BitfileCodec::Encode(Files().canvas);
   for (auto _ : state) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     benchmark::DoNotOptimize(::write(fd, bytes.data(), bytes.size()));
@@ -137,7 +138,7 @@ BENCHMARK(SaveBitfileFloor)->Name("floor/open + write 576 + close");
 
 void SaveBitfileSameCalls(benchmark::State& state) {
   const std::string path = (Files().dir / "calls.bit").string();
-  const BitfileCodec::Bytes bytes = BitfileCodec::EncodeBytes(Files().canvas);
+  const BitfileCodec::Bytes bytes = BitfileCodec::Encode(Files().canvas);
   for (auto _ : state) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
@@ -153,7 +154,7 @@ BENCHMARK(SaveBitfileSameCalls)->Name("calls/open + fstat + pwrite 576 + close")
 // gathering everything else fstat reports.
 void SaveBitfileStatxCalls(benchmark::State& state) {
   const std::string path = (Files().dir / "statx.bit").string();
-  const BitfileCodec::Bytes bytes = BitfileCodec::EncodeBytes(Files().canvas);
+  const BitfileCodec::Bytes bytes = BitfileCodec::Encode(Files().canvas);
   for (auto _ : state) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
@@ -326,7 +327,7 @@ void Repaint(benchmark::State& state) {
   frmDotloom window;
   window.show();
   Settle();
-  BitfileCodec::Decode(Files().dir / "open.bit", window.Picture1()->canvas());
+  OpenBitfile(Files().dir / "open.bit", window.Picture1()->canvas());
   for (auto _ : state) window.Picture1()->repaint();
 }
 BENCHMARK(Repaint)->Name("window/PictureBox repaint");

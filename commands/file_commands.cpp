@@ -3,11 +3,8 @@
 #include "commands/file_commands.h"
 
 #include <filesystem>
-#include <string>
 
 #include "commands/file_kind.h"
-#include "image/bitfile_codec.h"
-#include "image/picture_files.h"
 
 namespace dotloom {
 
@@ -19,13 +16,10 @@ void RunOpenCommand(Canvas& canvas, FileDialog& dialog) {
     dialog.ShowOpen();
     const std::filesystem::path path = dialog.FileName();
     if (path.empty()) return;
-    const std::string kind = FileKind(path);
-    // Cleared before the kind is known: any chosen file replaces what was drawn.
+    // Cleared whatever the kind: any chosen file replaces what was drawn.
     canvas.Cls();
-    if (kind == kBitfileKind) {
-      BitfileCodec::Decode(path, canvas);
-    } else if (kind == kBitmapKind) {
-      canvas.SetPicture(LoadPicture(path, Canvas::kWidth, Canvas::kHeight));
+    if (const FileKindRow* kind = FindFileKind(path); kind != nullptr && kind->open != nullptr) {
+      kind->open(path, canvas);
     }
   } catch (...) {  // NOLINT(bugprone-empty-catch): failing silently is the command's contract
   }
@@ -36,11 +30,8 @@ void RunSaveAsCommand(const Canvas& canvas, FileDialog& dialog) {
     dialog.ShowSave();
     const std::filesystem::path path = dialog.FileName();
     if (path.empty()) return;
-    const std::string kind = FileKind(path);
-    if (kind == kBitfileKind) {
-      BitfileCodec::Encode(canvas, path);
-    } else if (kind == kBitmapKind) {
-      SavePicture(canvas.Image(), path);
+    if (const FileKindRow* kind = FindFileKind(path); kind != nullptr && kind->save != nullptr) {
+      kind->save(canvas, path);
     }
   } catch (...) {  // NOLINT(bugprone-empty-catch): failing silently is the command's contract
   }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "commands/picture_files.h"
+
 namespace dotloom {
 namespace {
 
@@ -95,14 +97,28 @@ void AppendUtf8(std::string& out, char32_t code) {
 }
 
 constexpr FileKindRow kRows[] = {
-    {kBitfileKind, "Bitfile (*.bit)", "*.bit"},
-    {kBitmapKind, "Bitmap (*.bmp)", "*.bmp"},
+    {kBitfileKind, "Bitfile (*.bit)", "*.bit", &OpenBitfile, &SaveBitfile},
+    {kBitmapKind, "Bitmap (*.bmp)", "*.bmp",
+     [](const std::filesystem::path& path, Canvas& canvas) {
+       canvas.SetPicture(LoadPicture(path, Canvas::kWidth, Canvas::kHeight));
+     },
+     [](const Canvas& canvas, const std::filesystem::path& path) {
+       SavePicture(canvas.Image(), path);
+     }},
     {"", "All files (*.*)", "*.*"},
 };
 
 }  // namespace
 
 std::span<const FileKindRow> FileKindRows() { return kRows; }
+
+const FileKindRow* FindFileKind(const std::filesystem::path& path) {
+  const std::string kind = FileKind(path);
+  for (const FileKindRow& row : kRows) {
+    if (!row.kind.empty() && row.kind == kind) return &row;
+  }
+  return nullptr;
+}
 
 std::string DialogFilter() {
   std::string filter;

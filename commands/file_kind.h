@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "image/canvas.h"
+
 namespace dotloom {
 
 inline constexpr std::string_view kBitfileKind = "bit";
@@ -20,14 +22,21 @@ inline constexpr std::string_view kBitmapKind = "bmp";
 // "bit" are both Bitfiles.
 std::string FileKind(const std::filesystem::path& path);
 
-// A kind of file as the file dialogs offer it. The kinds are listed once, in the order the
-// dialogs show them; a row with an empty kind only filters the dialog's list.
+// A kind of file the commands know, with how the dialogs offer it and how Open and Save As
+// handle it. The kinds are listed once, in the order the dialogs show them; a row with an
+// empty kind only filters the dialogs' lists.
 struct FileKindRow {
   std::string_view kind;     // as FileKind gives it
   std::string_view label;    // what the dialog shows
   std::string_view pattern;  // the names the dialog lists
+  // Draws the file onto the canvas, which Open has just cleared.
+  void (*open)(const std::filesystem::path& path, Canvas& canvas) = nullptr;
+  void (*save)(const Canvas& canvas, const std::filesystem::path& path) = nullptr;
 };
 std::span<const FileKindRow> FileKindRows();
+
+// The row of the kind FileKind gives for path; null for a kind the commands do not handle.
+const FileKindRow* FindFileKind(const std::filesystem::path& path);
 
 // The dialogs' filter made from the rows: "label|pattern" for each, joined by '|'.
 std::string DialogFilter();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 
 namespace {
@@ -27,12 +28,12 @@ int MemoryFile(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const int fd = MemoryFile(data, size);
   Canvas canvas;
-  BitfileCodec::Decode("/proc/self/fd/" + std::to_string(fd), canvas);
+  OpenBitfile("/proc/self/fd/" + std::to_string(fd), canvas);
   ::close(fd);
 
   // What was drawn must be exactly the first 576 bytes, with zeros past a short file's end.
   BitfileCodec::Bytes expected{};
   for (std::size_t i = 0; i < expected.size() && i < size; ++i) expected[i] = data[i];
-  if (BitfileCodec::EncodeBytes(canvas) != expected) std::abort();
+  if (BitfileCodec::Encode(canvas) != expected) std::abort();
   return 0;
 }

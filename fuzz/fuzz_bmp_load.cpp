@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "image/bmp_layout.h"
+#include "image/bmp_read.h"
 #include "image/canvas.h"
-#include "image/picture_files.h"
 
 namespace {
 

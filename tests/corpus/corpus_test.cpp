@@ -36,8 +36,8 @@
 #include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
 #include "image/bmp_layout.h"
+#include "image/bmp_read.h"
 #include "image/bmp_rle.h"
-#include "image/picture_files.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
 
@@ -506,7 +506,7 @@ TEST_F(CorpusTest, ValidBmpCutAtEveryLengthFailsOrLoadsWhole) {
         Canvas canvas;
         canvas.SetPicture(bmp::Read(cut, Canvas::kWidth, Canvas::kHeight));
         loaded_from_memory = true;
-        const BitfileCodec::Bytes bits = BitfileCodec::EncodeBytes(canvas);
+        const BitfileCodec::Bytes bits = BitfileCodec::Encode(canvas);
         EXPECT_EQ(ByteVector(bits.begin(), bits.end()), expected) << "cut at " << length;
       } catch (const std::exception&) {  // refused, as it should be unless whole
       }
@@ -716,7 +716,7 @@ TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
     RunOpenCommand(canvas, open);
     ByteVector expected(576, 0);
     std::copy_n(bytes.begin(), std::min<std::size_t>(size, 576), expected.begin());
-    const BitfileCodec::Bytes got = BitfileCodec::EncodeBytes(canvas);
+    const BitfileCodec::Bytes got = BitfileCodec::Encode(canvas);
     EXPECT_EQ(ByteVector(got.begin(), got.end()), expected);
   }
 }

@@ -72,7 +72,7 @@ bool NextCommandWorks(const Canvas& canvas) {
   FixedDialog open_bmp(bmp);
   RunSaveAsCommand(canvas, save_bit);
   RunSaveAsCommand(canvas, save_bmp);
-  const BitfileCodec::Bytes expected = BitfileCodec::EncodeBytes(canvas);
+  const BitfileCodec::Bytes expected = BitfileCodec::Encode(canvas);
   const std::vector<std::uint8_t> written = ReadFile(bit);
   bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
   Canvas reopened;
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   canvas.SetPicture(picture);
   BitfileCodec::Bytes drawing{};
   for (std::size_t i = 0; i < drawing.size(); ++i) drawing[i] = static_cast<std::uint8_t>(i * 7);
-  BitfileCodec::DecodeBytes(drawing, canvas);
+  BitfileCodec::Decode(drawing, canvas);
 
   const int descriptors_before = OpenDescriptorCount();
   long heap_after_warm_up = 0;
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     std::printf("heap_growth %ld\n", growth);
     if (growth > 4096) ++faults;
   }
-  std::printf("canvas %s\n", Hex(BitfileCodec::EncodeBytes(canvas)).c_str());
+  std::printf("canvas %s\n", Hex(BitfileCodec::Encode(canvas)).c_str());
   std::printf("picture %dx%d %llx\n", canvas.picture().width(), canvas.picture().height(),
               static_cast<unsigned long long>(Hash(canvas.picture())));
   if (saved_fsize) ::setrlimit(RLIMIT_FSIZE, &*saved_fsize);

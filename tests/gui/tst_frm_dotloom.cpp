@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/qt/frm_dotloom.h"
+#include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 #include "image/colour.h"
 #include "platform/qt/path_conversion.h"
@@ -406,7 +407,7 @@ class FrmDotloomTest : public QObject {
   void DrawPattern() {
     const QString path = dir_.filePath(QStringLiteral("before.bit"));
     WriteFile(path, ToByteArray(Pattern()));
-    BitfileCodec::Decode(ToPath(path), window_->Picture1()->canvas());
+    OpenBitfile(ToPath(path), window_->Picture1()->canvas());
     window_->Picture1()->update();
     WaitForPattern();
   }

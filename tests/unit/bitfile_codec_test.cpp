@@ -21,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "commands/picture_files.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -84,12 +85,12 @@ TEST(BitfileCodecTest, LayoutMatchesTheWorkedExamplesBothWays) {
     SCOPED_TRACE(c.name);
     Canvas drawn;
     for (const auto& [x, y] : c.pixels) drawn.PSet(x, y);
-    const BitfileCodec::Bytes encoded = BitfileCodec::EncodeBytes(drawn);
+    const BitfileCodec::Bytes encoded = BitfileCodec::Encode(drawn);
     EXPECT_EQ(ByteVector(encoded.begin(), encoded.end()), FileWith(c.bytes));
 
     WriteFile(dir / "example.bit", FileWith(c.bytes));
     Canvas decoded;
-    BitfileCodec::Decode(dir / "example.bit", decoded);
+    OpenBitfile(dir / "example.bit", decoded);
     std::sort(c.pixels.begin(), c.pixels.end());
     EXPECT_EQ(BlackPixels(decoded), c.pixels);
   }
@@ -104,8 +105,8 @@ TEST(BitfileCodecTest, RandomFilesSurviveDecodeThenEncode) {
     for (auto& b : original) b = static_cast<std::uint8_t>(byte(random));
     WriteFile(dir / "old.bit", original);
     Canvas canvas;
-    BitfileCodec::Decode(dir / "old.bit", canvas);
-    BitfileCodec::Encode(canvas, dir / "new.bit");
+    OpenBitfile(dir / "old.bit", canvas);
+    SaveBitfile(canvas, dir / "new.bit");
     ASSERT_EQ(ReadFile(dir / "new.bit"), original) << "round " << round;
     std::filesystem::remove(dir / "new.bit");
   }
@@ -139,7 +140,7 @@ TEST(BitfileCodecTest, EncodeAgreesWithPointOnRandomCanvases) {
         if (canvas.Point(x, y) == kBlack) expected[offset] |= static_cast<std::uint8_t>(1U << k);
       }
     }
-    ASSERT_EQ(BitfileCodec::EncodeBytes(canvas), expected) << "round " << round;
+    ASSERT_EQ(BitfileCodec::Encode(canvas), expected) << "round " << round;
   }
 }
 
@@ -149,7 +150,7 @@ TEST(BitfileCodecTest, OnlyExactBlackEncodesAsOne) {
     Canvas canvas;
     canvas.PSet(0, 0, colour);
     canvas.SetPicture(Picture(96, 48, colour));
-    EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), BitfileCodec::Bytes{}) << std::hex << colour;
+    EXPECT_EQ(BitfileCodec::Encode(canvas), BitfileCodec::Bytes{}) << std::hex << colour;
   }
 }
 
@@ -161,7 +162,7 @@ TEST(BitfileCodecTest, MarginBeyondTheBitAreaIsNeverRead) {
   for (int x = 0; x < Canvas::kWidth; ++x) {
     for (int y = 48; y < Canvas::kHeight; ++y) canvas.PSet(x, y);
   }
-  EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), BitfileCodec::Bytes{});
+  EXPECT_EQ(BitfileCodec::Encode(canvas), BitfileCodec::Bytes{});
 }
 
 TEST(BitfileCodecTest, DecodePaintsOverWhatIsThereWithoutClearing) {
@@ -172,10 +173,10 @@ TEST(BitfileCodecTest, DecodePaintsOverWhatIsThereWithoutClearing) {
   Picture picture(99, 52, Rgb(9, 9, 9));
   picture.Set(20, 20, kBlack);
   canvas.SetPicture(picture);
-  BitfileCodec::Decode(dir / "one.bit", canvas);
+  OpenBitfile(dir / "one.bit", canvas);
   EXPECT_EQ(BlackPixels(canvas), (Pixels{{0, 0}, {5, 5}, {20, 20}}));
   EXPECT_EQ(canvas.Point(1, 0), Rgb(9, 9, 9)) << "a 0 bit shows the picture";
-  EXPECT_EQ(BitfileCodec::EncodeBytes(canvas)[96 * 2 + 20], 0x10) << "the picture's black encodes";
+  EXPECT_EQ(BitfileCodec::Encode(canvas)[96 * 2 + 20], 0x10) << "the picture's black encodes";
 }
 
 TEST(BitfileCodecTest, FilesOfAnyLengthDecodeWithZerosPastTheirEnd) {
@@ -185,10 +186,10 @@ TEST(BitfileCodecTest, FilesOfAnyLengthDecodeWithZerosPastTheirEnd) {
     const ByteVector file(size, 0xFF);
     WriteFile(dir / "sized.bit", file);
     Canvas canvas;
-    BitfileCodec::Decode(dir / "sized.bit", canvas);
+    OpenBitfile(dir / "sized.bit", canvas);
     BitfileCodec::Bytes expected{};
     std::fill_n(expected.begin(), std::min(size, expected.size()), 0xFF);
-    EXPECT_EQ(BitfileCodec::EncodeBytes(canvas), expected) << size << " bytes";
+    EXPECT_EQ(BitfileCodec::Encode(canvas), expected) << size << " bytes";
   }
 }
 
@@ -199,14 +200,14 @@ TEST(BitfileCodecTest, EncodeOverwritesInPlaceAndNeverTruncates) {
   WriteFile(dir / "long.bit", longer);
   Canvas canvas;
   canvas.PSet(0, 0);
-  BitfileCodec::Encode(canvas, dir / "long.bit");
+  SaveBitfile(canvas, dir / "long.bit");
 
   ByteVector expected = longer;
   std::fill_n(expected.begin(), 576, 0);
   expected[0] = 0x01;
   EXPECT_EQ(ReadFile(dir / "long.bit"), expected);
 
-  BitfileCodec::Encode(canvas, dir / "new.bit");
+  SaveBitfile(canvas, dir / "new.bit");
   EXPECT_EQ(std::filesystem::file_size(dir / "new.bit"), 576U);
 }
 
@@ -250,10 +251,10 @@ TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   Canvas canvas;
   canvas.PSet(1, 1);
   for (const auto& path : read_fails) {
-    EXPECT_THROW(BitfileCodec::Decode(path, canvas), std::system_error) << path;
+    EXPECT_THROW(OpenBitfile(path, canvas), std::system_error) << path;
   }
   for (const auto& path : write_fails) {
-    EXPECT_THROW(BitfileCodec::Encode(canvas, path), std::system_error) << path;
+    EXPECT_THROW(SaveBitfile(canvas, path), std::system_error) << path;
   }
   EXPECT_EQ(BlackPixels(canvas), (Pixels{{1, 1}})) << "a failed decode draws nothing";
   EXPECT_EQ(OpenDescriptorCount(), descriptors);

@@ -20,8 +20,8 @@
 #include <unistd.h>
 #endif
 
+#include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
-#include "image/picture_files.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#include "image/picture_files.h"
+#include "commands/picture_files.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "image/bmp_read.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

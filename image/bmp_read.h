@@ -3,25 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
 
 #include "image/bmp_rle.h"
 #include "image/picture.h"
 
 namespace dotloom {
-
-// The picture services: BMP files in and out, the same bytes and pixels in every build.
-
-// Reads the top-left clip_width x clip_height pixels of the BMP file at path (see
-// bmp::Read). Throws when the file is missing, is not a regular file or is not a BMP that
-// bmp::ReadLayout accepts.
-Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height);
-
-// Writes image to path as a 24-bit BMP file (bmp::Write). A file of that name stays the same
-// file, with its owner, mode, links and attributes, and is replaced whole wherever that keeps
-// them (see ReplaceFileContents). Throws on any failure.
-void SavePicture(const Picture& image, const std::filesystem::path& path);
 
 namespace bmp {
 

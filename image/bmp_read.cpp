@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-#include "image/picture_files.h"
+#include "image/bmp_read.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
-#include "files/regular_file.h"
-#include "files/replace_file_contents.h"
 #include "image/bmp_layout.h"
 #include "image/bmp_pixels.h"
-#include "image/bmp_write.h"
 
 namespace dotloom {
 namespace bmp {
@@ -65,20 +62,4 @@ Picture Read(std::span<const std::uint8_t> file, int clip_width, int clip_height
 }
 
 }  // namespace bmp
-
-Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
-  // Opened by us, so that only a regular file is read and nothing blocks.
-  RegularFile file = RegularFile::OpenForReading(path);
-  Picture picture = bmp::Read([&](std::span<std::uint8_t> buffer,
-                                  std::uint64_t offset) { return file.ReadAt(buffer, offset); },
-                              file.Size(), clip_width, clip_height);
-  file.Close();
-  return picture;
-}
-
-void SavePicture(const Picture& image, const std::filesystem::path& path) {
-  // Made whole in memory, then put in place whole or not at all.
-  ReplaceFileContents(path, bmp::Write(image));
-}
-
 }  // namespace dotloom
