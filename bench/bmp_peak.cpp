@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc >= 3 ? argv[1] : "";
   if (mode == "make" && argc == 4) {
     const int side = std::atoi(argv[3]);
-    std::printf("%llu\n", static_cast<unsigned long long>(bench::WriteBmp24(argv[2], side, side)));
+    std::printf("%llu\n",
+                static_cast<unsigned long long>(bench::WriteGreyBmp(argv[2], side, side)));
     return 0;
   }
   if (mode == "make-gap" && argc == 4) {

@@ -51,7 +51,7 @@ struct Fixture {
       byte = static_cast<std::uint8_t>(state >> 24U);
     }
     WriteFile(dir / "open.bit", bits);
-    WriteBmp24(dir / "open.bmp", kBmpWidth, kBmpHeight);
+    WriteGreyBmp(dir / "open.bmp", kBmpWidth, kBmpHeight);
     bmp_bytes = ReadFile(dir / "open.bmp");
     // The canvas every save writes: a BMP background with a Bitfile drawn over it.
     ScriptedDialog bmp(dir / "open.bmp");

@@ -36,7 +36,7 @@ const BmpFile& FileOfSide(int side) {
   BmpFile& file = files[side];
   if (file.size == 0) {
     file.path = dir / ("side-" + std::to_string(side) + ".bmp").c_str();
-    file.size = WriteBmp24(file.path, side, side);
+    file.size = WriteGreyBmp(file.path, side, side);
   }
   return file;
 }

@@ -34,14 +34,6 @@ void SaveAs(const Canvas& canvas, const std::optional<fs::path>& answer) {
   RunSaveAsCommand(canvas, dialog);
 }
 
-// A 24-bit BMP of the given size in grey with black at (1, 1).
-void WriteGreyBmp(const fs::path& path, int width, int height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  WriteFile(path, WriteBmp(spec, [](int x, int y) { return x == 1 && y == 1 ? kBlack : kGrey; }));
-}
-
 class FileCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
