@@ -12,7 +12,6 @@
 // that did not work.
 #include <dlfcn.h>
 #include <grp.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,9 +60,7 @@ std::uint64_t Hash(const Picture& picture) {
 
 // A fresh folder for the next command, made by whoever the process now runs as.
 bool NextCommandWorks(const Canvas& canvas) {
-  char pattern[] = "/tmp/dotloom-next-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return false;
-  const fs::path folder = pattern;
+  const testing::TempDir folder("/tmp");
   const fs::path bit = folder / "next.bit";
   const fs::path bmp = folder / "next.bmp";
   ScriptedDialog save_bit(bit);
@@ -76,10 +73,7 @@ bool NextCommandWorks(const Canvas& canvas) {
   bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
   Canvas reopened;
   RunOpenCommand(reopened, open_bmp);
-  ok = ok && reopened.picture() == canvas.Image();
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  return ok;
+  return ok && reopened.picture() == canvas.Image();
 }
 
 }  // namespace

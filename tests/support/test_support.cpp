@@ -32,10 +32,10 @@ namespace fs = std::filesystem;
 
 #ifdef _WIN32
 
-TempDir::TempDir() {
+TempDir::TempDir(const fs::path& in) {
   // A name no other folder has: the process, the time and a count, retried when taken.
   static unsigned counter = 0;
-  const fs::path base = fs::temp_directory_path();
+  const fs::path base = in.empty() ? fs::temp_directory_path() : in;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path candidate =
         base / (L"dotloom-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
@@ -52,8 +52,9 @@ TempDir::TempDir() {
 
 #else
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "dotloom-test-XXXXXX").string();
+TempDir::TempDir(const fs::path& base) {
+  std::string pattern =
+      ((base.empty() ? fs::temp_directory_path() : base) / "dotloom-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::system_error(errno, std::generic_category(), "mkdtemp");
   }

@@ -17,10 +17,11 @@
 // Helpers shared by the tests, the benchmarks and the fuzz targets; no test framework.
 namespace dotloom::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under base, by default the system's temporary folder, removed with everything
+// in it.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::filesystem::path& base = {});
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();
