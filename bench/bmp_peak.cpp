@@ -46,12 +46,6 @@ long PeakKib() {
   return usage.ru_maxrss;  // KiB on Linux
 }
 
-void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) {
-    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
 // A 2 x 2 BMP with a 40-byte header: bits, coding and palette as given, up to its pixels.
 using dotloom::testing::BmpSpec;
 
@@ -92,7 +86,7 @@ int main(int argc, char** argv) {
   if (mode == "make-gap" && argc == 4) {
     const auto offset = static_cast<std::uint32_t>(std::stoull(argv[3]));
     std::vector<std::uint8_t> head = Header(24, BmpSpec::Coding::kRgb, {});
-    Put(head, 10, offset, 4);
+    dotloom::testing::PutField(head, 10, offset);
     // Bottom-up: the stored first row is the lower one, (1, 1) its second pixel.
     std::vector<std::uint8_t> rows(16, 0x80);
     for (int i = 3; i < 6; ++i) rows[static_cast<std::size_t>(i)] = 0;

@@ -365,11 +365,6 @@ TEST_F(CorpusTest, EveryVariantConvertsToTheRightBitfile) {
   std::printf("variants: %d\n", cases);
 }
 
-void Patch32(ByteVector& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
   // Consistent files at the edges of the sizes: each loads exactly.
   for (const auto& [width, height] : std::vector<std::pair<int, int>>{
@@ -436,7 +431,7 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
   for (const Patch& patch : patches) {
     SCOPED_TRACE(patch.field);
     ByteVector bytes = base;
-    Patch32(bytes, patch.at, patch.value);
+    PutField(bytes, patch.at, patch.value);
     const Outcome run = OpenBytes(bytes);
     EXPECT_EQ(run.loaded, patch.loads);
     // Pixels that name a colour past the palette's end show white: with one colour left,
@@ -466,8 +461,8 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
     huge.width = 1;
     huge.height = 1;
     ByteVector bytes = Write(huge);
-    Patch32(bytes, 18, 5000);
-    Patch32(bytes, 22, 5000);
+    PutField(bytes, 18, 5000);
+    PutField(bytes, 22, 5000);
     const Outcome run = OpenBytes(bytes);
     EXPECT_FALSE(run.loaded);
     if (run.heap_peak >= 0) {
@@ -700,8 +695,7 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   one.height = 1;
   ByteVector gap = WriteBmp(one, [](int, int) { return kBlack; });
   const std::uint32_t gibibyte = 1U << 30U;
-  for (int i = 0; i < 4; ++i)
-    gap[10 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(gibibyte >> (8 * i));
+  PutField(gap, 10, gibibyte);
   const ByteVector rle = Write(Spec(8, Coding::kRle8));
   const Outcome whole = OpenBytes(rle);
   ASSERT_TRUE(whole.loaded);

@@ -212,6 +212,12 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
   return file;
 }
 
+void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) {
+    bytes.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
 std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int height) {
   const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
   const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);

@@ -50,6 +50,9 @@ std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
 // whose pixel array holds pixel_bytes, so that a large file can be streamed row by row.
 std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_bytes);
 
+// Overwrites the little-endian field of size bytes at at, to patch a header.
+void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size = 4);
+
 // Writes a bottom-up 24-bit BMP of width x height pixels, streamed row by row so that even an
 // 8000 x 8000 file costs no memory: mid grey (0x808080) with a black pixel at (1, 1), which tells
 // whether the top-left corner arrived. Returns the file's size; throws std::runtime_error when
