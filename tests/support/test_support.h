@@ -139,7 +139,6 @@ class HostilePaths {
   HostilePaths& operator=(const HostilePaths&) = delete;
   ~HostilePaths();
 
-  const std::vector<HostilePath>& rows() const { return rows_; }
   auto begin() const { return rows_.begin(); }
   auto end() const { return rows_.end(); }
   // The private device nodes among the rows, which a test checks are still devices afterwards.
