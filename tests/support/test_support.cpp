@@ -268,8 +268,11 @@ HostilePaths::HostilePaths(const fs::path& dir, const std::string& ending) {
   ::SetFileAttributesW(read_only_.c_str(), FILE_ATTRIBUTE_READONLY);
   Add("a read-only file", read_only_, false, true);
 #else
-  fs::create_symlink("loop" + e, dir / ("loop" + e));
-  Add("a link to itself", dir / ("loop" + e));
+  const auto link = [&](std::string what, const fs::path& target, const std::string& name) {
+    fs::create_symlink(target, dir / (name + e));
+    Add(std::move(what), dir / (name + e));
+  };
+  link("a link to itself", "loop" + e, "loop");
   Add("a 300-character name", dir / (std::string(300, 'n') + e));
   Add("a 5000-character folder name", dir / std::string(5000, 'd') / ("x" + e));
   if (::mkfifo((dir / ("fifo" + e)).c_str(), 0600) != 0) {
@@ -294,16 +297,13 @@ HostilePaths::HostilePaths(const fs::path& dir, const std::string& ending) {
     if (device.empty()) continue;
     devices_.push_back(device);
     Add(std::string("a private ") + kind + " device", device);
-    fs::create_symlink(kind + e, dir / (std::string(kind) + "-link" + e));
-    Add(std::string("a link to a private ") + kind + " device",
-        dir / (std::string(kind) + "-link" + e));
+    link(std::string("a link to a private ") + kind + " device", device.filename(),
+         std::string(kind) + "-link");
   }
   // Kernel files that look regular, picked so that not even a faulty build could change the
   // machine through them: one to read, and this process's own name.
-  fs::create_symlink("/proc/self/status", dir / ("status" + e));
-  Add("a link to /proc/self/status", dir / ("status" + e));
-  fs::create_symlink("/proc/self/comm", dir / ("comm" + e));
-  Add("a link to /proc/self/comm", dir / ("comm" + e));
+  link("a link to /proc/self/status", "/proc/self/status", "status");
+  link("a link to /proc/self/comm", "/proc/self/comm", "comm");
 #endif
 }
 
