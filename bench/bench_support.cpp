@@ -18,26 +18,6 @@
 namespace dotloom::bench {
 namespace fs = std::filesystem;
 
-std::uint64_t WriteBmp24(const fs::path& path, int width, int height) {
-  const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
-  const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);
-  const ByteVector header = testing::BmpHeader({.width = width, .height = height},
-                                               static_cast<std::uint32_t>(pixel_bytes));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-  const std::vector<char> grey_row(row_size, static_cast<char>(0x80));
-  std::vector<char> marked_row = grey_row;
-  for (int i = 0; i < 3; ++i) marked_row[3 + static_cast<std::size_t>(i)] = 0;  // pixel x = 1
-  for (int y = height - 1; y >= 0; --y) {
-    const std::vector<char>& row = y == 1 ? marked_row : grey_row;
-    out.write(row.data(), static_cast<std::streamsize>(row.size()));
-  }
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-  return header.size() + pixel_bytes;
-}
-
 namespace {
 
 std::uint32_t ReadLittleEndian(const char* bytes, int count) {

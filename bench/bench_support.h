@@ -12,15 +12,11 @@
 namespace dotloom::bench {
 
 using testing::ByteVector;
-using testing::FixedDialog;
 using testing::ReadFile;
+using testing::ScriptedDialog;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Writes a bottom-up 24-bit BMP of width x height pixels, streamed row by row so that even
-// an 8000 x 8000 file costs no memory: mid grey with a black pixel at (1, 1), which tells
-// whether the top-left corner arrived. Returns the file's size.
-std::uint64_t WriteBmp24(const std::filesystem::path& path, int width, int height);
+using testing::WriteGreyBmp;
 
 // The least work that shows the top-left corner of a large uncompressed bottom-up BMP: reads
 // its header and only the last `rows` rows of the file, which are the top of the picture, and

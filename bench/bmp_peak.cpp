@@ -46,12 +46,6 @@ long PeakKib() {
   return usage.ru_maxrss;  // KiB on Linux
 }
 
-void Put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) {
-    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
 // A 2 x 2 BMP with a 40-byte header: bits, coding and palette as given, up to its pixels.
 using dotloom::testing::BmpSpec;
 
@@ -85,13 +79,14 @@ int main(int argc, char** argv) {
   const std::string mode = argc >= 3 ? argv[1] : "";
   if (mode == "make" && argc == 4) {
     const int side = std::atoi(argv[3]);
-    std::printf("%llu\n", static_cast<unsigned long long>(bench::WriteBmp24(argv[2], side, side)));
+    std::printf("%llu\n",
+                static_cast<unsigned long long>(bench::WriteGreyBmp(argv[2], side, side)));
     return 0;
   }
   if (mode == "make-gap" && argc == 4) {
     const auto offset = static_cast<std::uint32_t>(std::stoull(argv[3]));
     std::vector<std::uint8_t> head = Header(24, BmpSpec::Coding::kRgb, {});
-    Put(head, 10, offset, 4);
+    dotloom::testing::PutField(head, 10, offset);
     // Bottom-up: the stored first row is the lower one, (1, 1) its second pixel.
     std::vector<std::uint8_t> rows(16, 0x80);
     for (int i = 3; i < 6; ++i) rows[static_cast<std::size_t>(i)] = 0;
@@ -126,7 +121,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Canvas canvas;
-  bench::FixedDialog dialog(argv[2]);
+  bench::ScriptedDialog dialog(argv[2]);
   const auto start = std::chrono::steady_clock::now();
   if (mode == "open") RunOpenCommand(canvas, dialog);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;

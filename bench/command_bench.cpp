@@ -52,10 +52,10 @@ struct Fixture {
       byte = static_cast<std::uint8_t>(state >> 24U);
     }
     WriteFile(dir / "open.bit", bits);
-    WriteBmp24(dir / "open.bmp", kBmpWidth, kBmpHeight);
+    WriteGreyBmp(dir / "open.bmp", kBmpWidth, kBmpHeight);
     bmp_bytes = ReadFile(dir / "open.bmp");
     // The canvas every save writes: a BMP background with a Bitfile drawn over it.
-    FixedDialog bmp(dir / "open.bmp");
+    ScriptedDialog bmp(dir / "open.bmp");
     RunOpenCommand(canvas, bmp);
     OpenBitfile(dir / "open.bit", canvas);
   }
@@ -73,7 +73,7 @@ Fixture& Files() {
 // --- Open .bit -------------------------------------------------------------------------------
 
 void CommandOpenBitfile(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "open.bit");
+  ScriptedDialog dialog(Files().dir / "open.bit");
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);
@@ -117,7 +117,7 @@ BENCHMARK(OpenBitfileSameCalls)->Name("calls/open + fstat + pread 576 + close");
 // --- Save As .bit ----------------------------------------------------------------------------
 
 void CommandSaveBitfile(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "saved.bit");
+  ScriptedDialog dialog(Files().dir / "saved.bit");
   for (auto _ : state) RunSaveAsCommand(Files().canvas, dialog);
   if (fs::file_size(Files().dir / "saved.bit") != BitfileCodec::BitfileSize) {
     state.SkipWithError("the Bitfile was not written");
@@ -169,7 +169,7 @@ BENCHMARK(SaveBitfileStatxCalls)->Name("calls/open + statx(type) + pwrite 576 + 
 // --- Open .bmp -------------------------------------------------------------------------------
 
 void OpenBmp(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "open.bmp");
+  ScriptedDialog dialog(Files().dir / "open.bmp");
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);
@@ -207,7 +207,7 @@ QByteArray EncodeBmp(const QImage& image) {
 }
 
 void SaveBmp(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "saved.bmp");
+  ScriptedDialog dialog(Files().dir / "saved.bmp");
   for (auto _ : state) RunSaveAsCommand(Files().canvas, dialog);
   if (!fs::exists(Files().dir / "saved.bmp")) state.SkipWithError("the BMP was not written");
 }

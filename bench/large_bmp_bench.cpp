@@ -36,14 +36,14 @@ const BmpFile& FileOfSide(int side) {
   BmpFile& file = files[side];
   if (file.size == 0) {
     file.path = dir / ("side-" + std::to_string(side) + ".bmp").c_str();
-    file.size = WriteBmp24(file.path, side, side);
+    file.size = WriteGreyBmp(file.path, side, side);
   }
   return file;
 }
 
 // Opens file again and again; its pixel (x, y) is black only when the picture arrived.
 void MeasureOpen(benchmark::State& state, const BmpFile& file, int x, int y) {
-  FixedDialog dialog(file.path);
+  ScriptedDialog dialog(file.path);
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);

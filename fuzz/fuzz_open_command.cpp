@@ -2,12 +2,9 @@
 // Copyright (c) 2026 The Dotloom authors
 // The whole Open command over arbitrary file contents. The first byte picks the name the
 // file is opened by (.bit, .bmp or another kind); the rest is the file.
-#include <stdlib.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -20,49 +17,25 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
-
-// The folder the file is written to, removed when the fuzzer exits.
-class Folder {
- public:
-  Folder() {
-    // Memory-backed when there is one: every run writes a file.
-    const fs::path base =
-        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (base / "dotloom-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::ScriptedDialog;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static const char* const kNames[] = {"in.bit", "in.bmp", "in.BMP", "in.txt"};
-  static const Folder folder;
+  // Removed when the fuzzer exits; memory-backed when there is one, as every run writes a file.
+  static const testing::TempDir folder(fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
+                                                                    : fs::path());
   const fs::path path = folder.path() / kNames[data[0] % 4];
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-  }
+  testing::WriteFile(path, testing::ByteVector(data + 1, data + size));
 
   // A canvas with a small picture and a drawing in the margin, where no Bitfile paints.
   Canvas canvas;
   canvas.SetPicture(Picture(10, 10, Rgb(1, 2, 3)));
   canvas.PSet(97, 50);
   const Picture before = canvas.picture();
-  FixedDialog dialog(path);
+  ScriptedDialog dialog(path);
   RunOpenCommand(canvas, dialog);
 
   const bool bitmap = data[0] % 4 == 1 || data[0] % 4 == 2;

@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "image/bitfile_codec.h"
 #include "tests/support/bmp_writer.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -21,15 +21,8 @@ using dotloom::testing::BmpSpec;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-void Write(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
 std::vector<Bytes> Bitfiles() {
-  Bytes pattern(BitfileCodec::BitfileSize);
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 37);
+  const Bytes pattern = testing::BytePattern(BitfileCodec::BitfileSize, 37);
   return {Bytes{},          Bytes(1, 0xFF), Bytes(575, 0xAA), Bytes(576, 0),
           Bytes(576, 0xFF), pattern,        Bytes(577, 0x55)};
 }
@@ -101,7 +94,7 @@ int main(int argc, char** argv) {
   int count = 0;
   const auto add = [&](const std::string& target, std::uint8_t prefix, Bytes bytes, bool prefixed) {
     if (prefixed) bytes.insert(bytes.begin(), prefix);
-    Write(root / target / ("seed-" + std::to_string(count++)), bytes);
+    testing::WriteFile(root / target / ("seed-" + std::to_string(count++)), bytes);
   };
   for (const Bytes& bytes : Bitfiles()) {
     add("bitfile", 0, bytes, false);

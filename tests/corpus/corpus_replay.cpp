@@ -15,13 +15,12 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
+using testing::ScriptedDialog;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path folder = fs::temp_directory_path() / "dotloom-replay";
-  fs::create_directories(folder);
+  const testing::TempDir folder;
   int files = 0;
   int loaded = 0;
   for (int i = 1; i < argc; ++i) {
@@ -29,16 +28,14 @@ int main(int argc, char** argv) {
       if (!entry.is_regular_file()) continue;
       ++files;
       for (const char* name : {"replay.bmp", "replay.bit"}) {
-        fs::copy_file(entry.path(), folder / name, fs::copy_options::overwrite_existing);
+        fs::copy_file(entry.path(), folder.path() / name, fs::copy_options::overwrite_existing);
         Canvas canvas;
-        FixedDialog dialog(folder / name);
+        ScriptedDialog dialog(folder.path() / name);
         RunOpenCommand(canvas, dialog);
         if (!canvas.picture().empty()) ++loaded;
       }
     }
   }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
   std::printf("%d files replayed, %d loaded as BMP\n", files, loaded);
   return 0;
 }

@@ -23,14 +23,8 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <dlfcn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 #endif
 
 #include "commands/file_commands.h"
@@ -95,10 +89,8 @@ Picture Previous() {
   return picture;
 }
 
-constexpr auto Bits = &BitfileOf;
-
 const ByteVector& FailedBits() {
-  static const ByteVector bits = Bits([](int x, int y) { return x == 40 && y == 40; });
+  static const ByteVector bits = BitfileOf([](int x, int y) { return x == 40 && y == 40; });
   return bits;
 }
 
@@ -173,7 +165,7 @@ class CorpusTest : public ::testing::Test {
     Canvas canvas;
     canvas.SetPicture(Previous());
     canvas.PSet(97, 50);
-    FixedDialog open(path);
+    ScriptedDialog open(path);
     Outcome run;
     run.heap_peak = heap_.PeakOf([&] { RunOpenCommand(canvas, open); });
     run.loaded = canvas.picture() != Previous();
@@ -181,7 +173,7 @@ class CorpusTest : public ::testing::Test {
     run.image = canvas.Image();
     for (const Colour colour : run.image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
     const fs::path out = dir_ / "out.bit";
-    FixedDialog save(out);
+    ScriptedDialog save(out);
     RunSaveAsCommand(canvas, save);
     run.bits = ReadFile(out);
     fs::remove(out);
@@ -354,7 +346,7 @@ bool Vanishes(Colour colour, const BmpSpec& spec) {
 }
 
 ByteVector Expected(const BmpSpec& spec) {
-  return Bits([&](int x, int y) {
+  return BitfileOf([&](int x, int y) {
     return x < spec.width && y < spec.height &&
            (Black(x, y) || (spec.bits > 8 && Vanishes(DirectPixel(x, y), spec)));
   });
@@ -371,11 +363,6 @@ TEST_F(CorpusTest, EveryVariantConvertsToTheRightBitfile) {
     ++cases;
   }
   std::printf("variants: %d\n", cases);
-}
-
-void Patch32(ByteVector& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
@@ -444,13 +431,13 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
   for (const Patch& patch : patches) {
     SCOPED_TRACE(patch.field);
     ByteVector bytes = base;
-    Patch32(bytes, patch.at, patch.value);
+    PutField(bytes, patch.at, patch.value);
     const Outcome run = OpenBytes(bytes);
     EXPECT_EQ(run.loaded, patch.loads);
     // Pixels that name a colour past the palette's end show white: with one colour left,
     // the black ones (colour 1) are gone.
     if (run.loaded && std::string(patch.field) == "colours 1") {
-      EXPECT_EQ(run.bits, Bits([](int, int) { return false; }));
+      EXPECT_EQ(run.bits, BitfileOf([](int, int) { return false; }));
     } else if (run.loaded && std::string(patch.field).starts_with("colours")) {
       EXPECT_EQ(run.bits, Expected(base_spec));
     }
@@ -462,7 +449,7 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
     spec.masks = {red, 0x0000FF00, 0x000000FF, 0};
     const Outcome run = OpenBytes(Write(spec));
     EXPECT_TRUE(run.loaded) << std::hex << red;
-    EXPECT_EQ(run.bits, Bits([&](int x, int y) {
+    EXPECT_EQ(run.bits, BitfileOf([&](int x, int y) {
                 return Black(x, y) || (red == 0x00FF00FFU && DirectPixel(x, y) == Rgb(8, 0, 0));
               }))
         << std::hex << red;
@@ -474,8 +461,8 @@ TEST_F(CorpusTest, BoundaryHeadersLoadExactlyOrFailCleanly) {
     huge.width = 1;
     huge.height = 1;
     ByteVector bytes = Write(huge);
-    Patch32(bytes, 18, 5000);
-    Patch32(bytes, 22, 5000);
+    PutField(bytes, 18, 5000);
+    PutField(bytes, 22, 5000);
     const Outcome run = OpenBytes(bytes);
     EXPECT_FALSE(run.loaded);
     if (run.heap_peak >= 0) {
@@ -563,7 +550,7 @@ TEST_F(CorpusTest, EveryHeaderAndPaletteByteAtEveryValue) {
         const std::size_t channel = 2 - (at - 54) % 4;  // stored blue, green, red
         palette[entry] = (palette[entry] & ~(0xFFU << (8 * channel))) |
                          (static_cast<Colour>(value) << (8 * channel));
-        EXPECT_EQ(run.bits, Bits([&](int x, int y) {
+        EXPECT_EQ(run.bits, BitfileOf([&](int x, int y) {
                     return x < spec.width && y < spec.height && palette[index(x, y)] == kBlack;
                   }))
             << at << " = " << value;
@@ -623,7 +610,7 @@ TEST_F(CorpusTest, RleStreamsLoadUnlessCutShort) {
       EXPECT_EQ(run.loaded, stream.black != nullptr);
       if (run.loaded && stream.black != nullptr) {
         const std::string shown = stream.black;
-        EXPECT_EQ(run.bits, Bits([&](int x, int y) {
+        EXPECT_EQ(run.bits, BitfileOf([&](int x, int y) {
                     return x < 4 && y < 2 && shown[static_cast<std::size_t>(4 * y + x)] == 'X';
                   }));
       }
@@ -656,63 +643,25 @@ TEST_F(CorpusTest, WhatIsNotABmpOrNotAFileFailsCleanly) {
 
   for (const char* ending : {"bit", "bmp", "BMP"}) {
     SCOPED_TRACE(ending);
-    const std::string e = ending;
-    fs::create_directory(dir_ / ("folder." + e));
-#ifdef _WIN32
-    // Device names, which Windows finds in every folder, and a pipe with a server waiting.
-    const std::wstring pipe_name = L"\\\\.\\pipe\\dotloom-corpus-" +
-                                   std::to_wstring(::GetCurrentProcessId()) + L"." +
-                                   fs::path(e).wstring();
-    const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
-                                           4096, 4096, 0, nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const HostilePaths hostile(dir_.path(), ending);
     const int descriptors = OpenDescriptorCount();
-    std::vector<fs::path> paths = {fs::path(pipe_name)};
-    for (const std::string name : {"folder.", "CON.", "NUL.", "COM1.", "LPT1.", "missing."}) {
-      paths.push_back(dir_ / (name + e));
-    }
-    for (const fs::path& path : paths) {
-      const Outcome run = OpenThenSave(path);
-      EXPECT_FALSE(run.loaded) << path;
-      EXPECT_EQ(run.bits, FailedBits()) << path;
+    for (const HostilePath& row : hostile) {
+      if (!row.refused_for_reading) continue;
+      const Outcome run = OpenThenSave(row.path);
+      EXPECT_FALSE(run.loaded) << row.what;
+      EXPECT_EQ(run.bits, FailedBits()) << row.what;
     }
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
-    ::CloseHandle(pipe);
-#else
-    ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
-    std::vector<std::string> names = {"folder.", "fifo.", "sock.", "missing."};
-    for (const char* device : {"zero", "full"}) {
-      const std::string name = std::string(device) + ".";
-      if (!PrivateDevice(dir_.path(), name + e, device).empty()) names.push_back(name);
-    }
-    // A socket, bound so that it exists as a file.
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socket_path = (dir_ / ("sock." + e)).string();
-    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
-    socket_path.copy(address.sun_path, socket_path.size());
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int descriptors = OpenDescriptorCount();
-    for (const std::string& name : names) {
-      const Outcome run = OpenThenSave(dir_ / (name + e));
-      EXPECT_FALSE(run.loaded) << name;
-      EXPECT_EQ(run.bits, FailedBits()) << name;
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
-    ::close(sock);
-#endif
   }
 }
 
 TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
   for (const std::size_t size : {0UL, 1UL, 575UL, 576UL, 577UL, 4096UL}) {
     SCOPED_TRACE(size);
-    ByteVector bytes(size);
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 11 + 3);
+    const ByteVector bytes = BytePattern(size, 11, 3);
     WriteFile(dir_ / "in.bit", bytes);
     Canvas canvas;
-    FixedDialog open(dir_ / "in.bit");
+    ScriptedDialog open(dir_ / "in.bit");
     RunOpenCommand(canvas, open);
     ByteVector expected(576, 0);
     std::copy_n(bytes.begin(), std::min<std::size_t>(size, 576), expected.begin());
@@ -733,7 +682,8 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
     }
     EXPECT_FALSE(run.loaded);
     if (std::string(name) == "huge.bit") {
-      EXPECT_EQ(run.bits, Bits([](int x, int y) { return x + y == 0 || (x == 40 && y == 40); }));
+      EXPECT_EQ(run.bits,
+                BitfileOf([](int x, int y) { return x + y == 0 || (x == 40 && y == 40); }));
     }
     fs::remove(path);
   }
@@ -745,8 +695,7 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   one.height = 1;
   ByteVector gap = WriteBmp(one, [](int, int) { return kBlack; });
   const std::uint32_t gibibyte = 1U << 30U;
-  for (int i = 0; i < 4; ++i)
-    gap[10 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(gibibyte >> (8 * i));
+  PutField(gap, 10, gibibyte);
   const ByteVector rle = Write(Spec(8, Coding::kRle8));
   const Outcome whole = OpenBytes(rle);
   ASSERT_TRUE(whole.loaded);
@@ -759,7 +708,7 @@ TEST_F(CorpusTest, SparseGibibyteFilesAreReadOnlyAsFarAsNeeded) {
   };
   const Sparse sparse[] = {
       {"gap.bmp", ByteVector(gap.begin(), gap.begin() + 54), std::uint64_t{gibibyte} + 4,
-       ByteVector(gap.begin() + 54, gap.end()), Bits([](int x, int y) { return x + y == 0; })},
+       ByteVector(gap.begin() + 54, gap.end()), BitfileOf([](int x, int y) { return x + y == 0; })},
       {"tail.bmp", rle, rle.size() + (std::uint64_t{1} << 29U), {}, whole.bits},
   };
   for (const Sparse& file : sparse) {
@@ -819,7 +768,7 @@ TEST_F(CorpusTest, LargeValidPicturesLoadWithinTheBound) {
     });
     const Outcome run = OpenBytes(bytes);
     EXPECT_TRUE(run.loaded);
-    EXPECT_EQ(run.bits, Bits([](int x, int y) { return Black(x, y); }));
+    EXPECT_EQ(run.bits, BitfileOf([](int x, int y) { return Black(x, y); }));
   }
 }
 

@@ -50,16 +50,6 @@ def encode(pixels):
     return bytes(data)
 
 
-def decode(data):
-    """The black pixels of a Bitfile; bytes past the end of a short file count as 0."""
-    return {
-        (x, y)
-        for y in range(HEIGHT)
-        for x in range(WIDTH)
-        if 96 * (y // 8) + x < len(data) and data[96 * (y // 8) + x] >> (y % 8) & 1
-    }
-
-
 if __name__ == "__main__":
     import sys
 

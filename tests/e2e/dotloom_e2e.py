@@ -6,7 +6,7 @@ xdotool, or with --wayland on its own headless sway, driven with wtype, through 
 access keys and the real file dialogs.
 
     dotloom_e2e.py PROGRAM [--scale FACTOR] [--wayland QT_VERSION] [--screenshot OUT.png]
-                   [--emulator EMULATOR]
+                   [--emulator EMULATOR] [--bmp-writer DOTLOOM_WRITE_BMP]
 
 --scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS under X,
 the output's scale on sway), so a fractional one too: each canvas pixel must then show as a
@@ -18,19 +18,23 @@ Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, i
 99 x 52 blocks, saves it as .bit and .bmp and checks both files, opens the BMP and saves it as a
 Bitfile again (the conversion), shows a BMP of pure red, green and blue, and closes the window,
 which must end the program at once. Every wait is bounded. --emulator starts a cross-built
-program through the given emulator (qemu-user for an arm64 build on an x86-64 machine).
+program through the given emulator (qemu-user for an arm64 build on an x86-64 machine), and
+the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the one beside the program's build)
+with it.
 """
 
 import argparse
 import os
+import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
-from e2e_support import (Desktop, Failure, Session, convert_and_close,  # noqa: E402
-                         pixel_scale, print_log_tail, read, report, start_sway, start_xvfb, stop,
-                         wait_for_canvas, wait_for_contents, wait_for_interior)
+from e2e_support import (WAIT_SECONDS, Desktop, Failure, Session,  # noqa: E402
+                         convert_and_close, find_bmp_writer, pixel_scale, print_log_tail, read,
+                         report, start_sway, start_xvfb, stop, wait_for_canvas, wait_for_contents,
+                         wait_for_interior)
 
 CLIENT_HEIGHT = 56
 
@@ -86,7 +90,7 @@ def start_desktop(workdir, scale, wayland):
     return desktop, servers, env
 
 
-def run(program, scale, screenshot, emulator, workdir, wayland):
+def run(program, scale, screenshot, emulator, bmp_writer, workdir, wayland):
     desktop, servers, env = start_desktop(workdir, scale, wayland)
     session = None
     try:
@@ -129,7 +133,9 @@ def run(program, scale, screenshot, emulator, workdir, wayland):
         wait_for_contents(saved_bit, read(original),
                           "the saved Bitfile differs from the one opened")
 
-        convert_and_close(session, lambda: origin, black, background, workdir, original)
+        writer = bmp_writer and (lambda *arguments: subprocess.run(
+            [*emulator, bmp_writer, *arguments], check=True, timeout=WAIT_SECONDS))
+        convert_and_close(session, lambda: origin, black, background, workdir, original, writer)
         session = None
     except BaseException:
         for log in ("dotloom.log", "xvfb.log", "sway.log"):
@@ -150,10 +156,12 @@ def main():
                         help="on sway; the version of the Qt the program is built with")
     parser.add_argument("--screenshot")
     parser.add_argument("--emulator", action="append", default=[])
+    parser.add_argument("--bmp-writer")
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
                                       args.screenshot and os.path.abspath(args.screenshot),
-                                      args.emulator, workdir, args.wayland), prefix="dotloom-e2e-")
+                                      args.emulator, find_bmp_writer(args.program, args.bmp_writer),
+                                      workdir, args.wayland), prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

@@ -6,9 +6,11 @@ own Xvfb and its own Wine prefix, driven with xdotool through the menu's access 
 Wine's real file dialogs.
 
     dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale FACTOR] [--version X.Y.Z]
-                        [--screenshot OUT.png]
+                        [--screenshot OUT.png] [--bmp-writer DOTLOOM_WRITE_BMP_EXE]
 
-PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside. --scale sets the
+PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside, and the tests' BMP
+writer (write_bmp.cpp, by default the one beside the program's build) writes the colour BMP, both
+under the same Wine. --scale sets the
 desktop's dpi the way Windows' display settings do (LogPixels: 1.5 is 144 dpi), and every
 canvas pixel must then show as a whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2);
 --version is the version the program file must carry. Checks the program file's icon and
@@ -31,9 +33,9 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
-                         Session, convert_and_close, pixel_scale, print_log_tail, read,
-                         report, start_xvfb, stop, wait_for_canvas, wait_for_contents,
-                         wait_for_interior)
+                         Session, convert_and_close, find_bmp_writer, pixel_scale,
+                         print_log_tail, read, report, start_xvfb, stop, wait_for_canvas,
+                         wait_for_contents, wait_for_interior)
 
 CLIENT = (104, 56)
 PICTURE = (103, 56)
@@ -177,7 +179,7 @@ def check_right_column(desktop, client, colour):
                               f"{rgb[at:at + 3].hex()}, not the window background {colour.hex()}")
 
 
-def run(program, probe_exe, scale, version, screenshot, workdir):
+def run(program, probe_exe, bmp_writer, scale, version, screenshot, workdir):
     screen = f"{round(1024 * scale)}x{round(768 * scale)}x24"
     with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
         server, display = start_xvfb(xvfb_log, screen)
@@ -273,7 +275,9 @@ def run(program, probe_exe, scale, version, screenshot, workdir):
         if os.path.exists(missing_folder):
             raise Failure("Save As into a missing folder made it")
 
-        convert_and_close(session, lambda: origin, black, background, workdir, original)
+        writer = bmp_writer and (lambda path, *rest: desktop.run(
+            "wine", bmp_writer, windows_path(path), *rest, timeout=WAIT_SECONDS * 3))
+        convert_and_close(session, lambda: origin, black, background, workdir, original, writer)
         session = None
         check_no_devices(desktop.env["WINEPREFIX"])
         leftovers = sorted(set(os.listdir(workdir)) - {
@@ -300,8 +304,10 @@ def main():
     parser.add_argument("--scale", type=float, default=1)
     parser.add_argument("--version")
     parser.add_argument("--screenshot")
+    parser.add_argument("--bmp-writer")
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), os.path.abspath(args.probe),
+                                      find_bmp_writer(args.program, args.bmp_writer),
                                       args.scale, args.version,
                                       args.screenshot and os.path.abspath(args.screenshot),
                                       workdir), prefix="dotloom-wine-e2e-")

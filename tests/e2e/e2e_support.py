@@ -13,7 +13,6 @@ import pwd
 import re
 import select
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -439,20 +438,23 @@ def wait_for_canvas(desktop, origin, black, background=None, colours=None):
         raise Failure(f"{len(last)} canvas pixels wrong on screen, first {last[:5]}") from None
 
 
-def write_bmp(path, size, background, colours):
-    """A 24-bit BMP of size pixels in background, with the colours dict's pixels."""
-    width, height = size
-    stride = (3 * width + 3) & ~3
-    rows = []
-    for y in reversed(range(height)):  # bottom-up
-        row = b"".join(colours.get((x, y), background)[::-1] for x in range(width))  # BGR
-        rows.append(row + bytes(stride - 3 * width))
-    pixels = b"".join(rows)
-    header = (b"BM" + struct.pack("<IHHI", 54 + len(pixels), 0, 0, 54) +
-              struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835,
-                          0, 0))
-    with open(path, "wb") as file:
-        file.write(header + pixels)
+def write_bmp(writer, path, size, background, colours):
+    """A 24-bit BMP of size pixels in background, with the colours dict's pixels, written by the
+    tests' own BMP writer (write_bmp.cpp): writer(*arguments) runs that program."""
+    writer(path, str(size[0]), str(size[1]), background.hex(),
+           *(f"{x},{y}={rgb.hex()}" for (x, y), rgb in colours.items()))
+
+
+def find_bmp_writer(program, given):
+    """The BMP writer given, or else the one the program's build made, or None."""
+    if given:
+        return os.path.abspath(given)
+    build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(program))))
+    for name in ("dotloom_write_bmp", "dotloom_write_bmp.exe"):
+        path = os.path.join(build, "tests", "e2e", name)
+        if os.path.exists(path):
+            return path
+    return None
 
 
 def read_bmp_pixels(path):
@@ -620,10 +622,11 @@ class Session:
             raise Failure(f"the program ended with status {status} when its window closed")
 
 
-def convert_and_close(session, origin, black, background, workdir, original):
+def convert_and_close(session, origin, black, background, workdir, original, writer):
     """What both windows end with: the canvas saved as a BMP, that BMP opened as the
     background and saved as a Bitfile again (the conversion), a BMP of pure red, green and
-    blue shown as it is, and the window closed."""
+    blue shown as it is (written by writer, see write_bmp; left out when it is None), and the
+    window closed."""
     desktop = session.desktop
     print("Bitfile -> BMP")
     saved_bmp = os.path.join(workdir, "copy.bmp")
@@ -639,12 +642,16 @@ def convert_and_close(session, origin, black, background, workdir, original):
     wait_for_contents(converted, read(original),
                       "the Bitfile converted from the BMP differs from the original")
 
+    if writer is None:
+        print("no BMP writer (--bmp-writer): the BMP in colour is left out")
+        session.close()
+        return
     print("a BMP in colour")
     # Red, green and blue each where they are, so swapped channels show.
     colours = {(1, 1): b"\xff\0\0", (3, 1): b"\0\xff\0", (5, 1): b"\0\0\xff",
                (INTERIOR[0] - 1, INTERIOR[1] - 2): b"\xff\0\0"}
     coloured = os.path.join(workdir, "colours.bmp")
-    write_bmp(coloured, INTERIOR, b"\xff\xff\xff", colours)
+    write_bmp(writer, coloured, INTERIOR, b"\xff\xff\xff", colours)
     session.choose("o", "Open", coloured)
     try:
         wait_for_canvas(desktop, origin(), set(), b"\xff\xff\xff", colours)

@@ -12,11 +12,9 @@
 // that did not work.
 #include <dlfcn.h>
 #include <grp.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -35,9 +33,9 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
 using testing::OpenDescriptorCount;
 using testing::ReadFile;
+using testing::ScriptedDialog;
 
 template <typename Function>
 Function Lookup(const char* name) {
@@ -62,14 +60,12 @@ std::uint64_t Hash(const Picture& picture) {
 
 // A fresh folder for the next command, made by whoever the process now runs as.
 bool NextCommandWorks(const Canvas& canvas) {
-  char pattern[] = "/tmp/dotloom-next-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return false;
-  const fs::path folder = pattern;
+  const testing::TempDir folder("/tmp");
   const fs::path bit = folder / "next.bit";
   const fs::path bmp = folder / "next.bmp";
-  FixedDialog save_bit(bit);
-  FixedDialog save_bmp(bmp);
-  FixedDialog open_bmp(bmp);
+  ScriptedDialog save_bit(bit);
+  ScriptedDialog save_bmp(bmp);
+  ScriptedDialog open_bmp(bmp);
   RunSaveAsCommand(canvas, save_bit);
   RunSaveAsCommand(canvas, save_bmp);
   const BitfileCodec::Bytes expected = BitfileCodec::Encode(canvas);
@@ -77,10 +73,7 @@ bool NextCommandWorks(const Canvas& canvas) {
   bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
   Canvas reopened;
   RunOpenCommand(reopened, open_bmp);
-  ok = ok && reopened.picture() == canvas.Image();
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  return ok;
+  return ok && reopened.picture() == canvas.Image();
 }
 
 }  // namespace
@@ -94,18 +87,12 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   const fs::path path = argv[2];
   long repeat = 1;
-  std::optional<rlimit> saved_fsize;
+  std::optional<testing::FileSizeLimit> fsize;
   for (int i = 3; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--fsize" && i + 1 < argc) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      const auto bytes = static_cast<rlim_t>(std::stoull(argv[++i]));
-      // Only the soft limit, so that it can be lifted again for the next command.
-      rlimit limit{};
-      ::getrlimit(RLIMIT_FSIZE, &limit);
-      saved_fsize = limit;
-      limit.rlim_cur = bytes;
-      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+      // Lifted again for the next command.
+      fsize.emplace(std::stoull(argv[++i]));
     } else if (option == "--as-nobody") {
       if (::geteuid() == 0 &&
           (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
@@ -128,7 +115,8 @@ int main(int argc, char** argv) {
   picture.Set(3, 4, kBlack);
   canvas.SetPicture(picture);
   BitfileCodec::Bytes drawing{};
-  for (std::size_t i = 0; i < drawing.size(); ++i) drawing[i] = static_cast<std::uint8_t>(i * 7);
+  const testing::ByteVector pattern = testing::BytePattern(drawing.size(), 7);
+  std::copy(pattern.begin(), pattern.end(), drawing.begin());
   BitfileCodec::Decode(drawing, canvas);
 
   const int descriptors_before = OpenDescriptorCount();
@@ -136,7 +124,7 @@ int main(int argc, char** argv) {
   if (arm != nullptr) arm(1);
   for (long i = 0; i < repeat; ++i) {
     if (i == 100 && heap_live != nullptr) heap_after_warm_up = heap_live();
-    FixedDialog dialog(path);
+    ScriptedDialog dialog(path);
     if (command == "open") {
       RunOpenCommand(canvas, dialog);
     } else {
@@ -164,7 +152,7 @@ int main(int argc, char** argv) {
   std::printf("canvas %s\n", Hex(BitfileCodec::Encode(canvas)).c_str());
   std::printf("picture %dx%d %llx\n", canvas.picture().width(), canvas.picture().height(),
               static_cast<unsigned long long>(Hash(canvas.picture())));
-  if (saved_fsize) ::setrlimit(RLIMIT_FSIZE, &*saved_fsize);
+  fsize.reset();
   const bool next = NextCommandWorks(canvas);
   std::printf("next %s\n", next ? "ok" : "failed");
   if (!next) ++faults;

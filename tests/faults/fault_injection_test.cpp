@@ -107,13 +107,6 @@ ByteVector SmallBmp() {
   return WriteBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
 }
 
-ByteVector Pattern(std::size_t size, int seed) {
-  ByteVector bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(i * 13 + static_cast<std::size_t>(seed));
-  return bytes;
-}
-
 // True when after is before with some prefix of written laid over it, as a Bitfile save
 // that failed midway leaves it: bytes already written stay written, nothing else changes.
 bool PrefixOver(const ByteVector& after, const ByteVector& written, const ByteVector& before) {
@@ -173,7 +166,7 @@ class FaultInjectionTest : public ::testing::Test {
   // Lays out the files every case starts from, removing what an earlier case left.
   void Reset() {
     for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path());
-    WriteFile(dir_ / "in.bit", Pattern(576, 1));
+    WriteFile(dir_ / "in.bit", BytePattern(576, 13, 1));
     WriteFile(dir_ / "in.bmp", SmallBmp());
     WriteFile(dir_ / "out.bit", old_bit_);
     WriteFile(dir_ / "out.bmp", old_bmp_);
@@ -182,7 +175,7 @@ class FaultInjectionTest : public ::testing::Test {
   std::string At(const fs::path& name) const { return (dir_ / name).string(); }
 
   TempDir dir_;
-  const ByteVector old_bit_ = Pattern(1000, 5);
+  const ByteVector old_bit_ = BytePattern(1000, 13, 5);
   const ByteVector old_bmp_ = ByteVector{'o', 'l', 'd'};
 };
 
@@ -264,32 +257,15 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
 // descriptor stays open and the next command works.
 TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
   int cases = 0;
-  const std::string long_name(300, 'n');
   for (const char* ending : {"bit", "bmp"}) {
     SCOPED_TRACE(ending);
     Reset();
-    const std::string e = ending;
-    // Devices of the test's own, reached through links as a user's would be.
-    const fs::path full = PrivateDevice(dir_.path(), "full", "full");
-    const fs::path zero = PrivateDevice(dir_.path(), "zero", "zero");
-    fs::create_symlink("full", dir_ / ("full." + e));
-    fs::create_symlink("zero", dir_ / ("zero." + e));
-    fs::create_symlink("/proc/self/status", dir_ / ("proc." + e));  // a kernel file, refused
-    fs::create_directory(dir_ / ("folder." + e));
-    WriteFile(dir_ / ("file." + e), ByteVector{1});
-    fs::create_symlink("loop." + e, dir_ / ("loop." + e));
-    ASSERT_EQ(::mkfifo((dir_ / ("fifo." + e)).c_str(), 0600), 0);
-    const std::vector<std::string> names = {"full." + e,    "zero." + e,
-                                            "folder." + e,  "missing." + e,
-                                            "no/such." + e, "file." + e + "/x." + e,
-                                            "loop." + e,    long_name + "." + e,
-                                            "fifo." + e,    std::string(5000, 'd') + "/x." + e,
-                                            "proc." + e};
+    const HostilePaths hostile(dir_.path(), ending);
     const Outcome missing = Drive({"open", At("missing.bmp")});
-    for (const std::string& name : names) {
+    for (const HostilePath& row : hostile) {
       for (const char* verb : {"open", "save"}) {
-        SCOPED_TRACE(std::string(verb) + " " + name.substr(0, 40));
-        const Outcome run = Drive({verb, At(name)});
+        SCOPED_TRACE(std::string(verb) + " " + row.what);
+        const Outcome run = Drive({verb, row.path.string()});
         ++cases;
         ASSERT_EQ(run.status, 0) << run.output;
         if (std::string(verb) == "open") {
@@ -298,11 +274,10 @@ TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
         EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
       }
     }
-    for (const fs::path& device : {full, zero}) {
-      EXPECT_TRUE(device.empty() || fs::is_character_file(device))
-          << "a device must never be replaced";
+    for (const fs::path& device : hostile.devices()) {
+      EXPECT_TRUE(fs::is_character_file(device)) << "a device must never be replaced";
     }
-    EXPECT_EQ(ReadFile(dir_ / ("file." + e)), ByteVector{1});
+    EXPECT_EQ(ReadFile(dir_ / (std::string("file.") + ending)), ByteVector{1});
   }
   std::printf("hostile path cases run: %d\n", cases);
 }

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <fstream>
+#include <stdexcept>
+#include <string>
 
 namespace dotloom::testing {
 namespace {
@@ -176,9 +179,8 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
   Put16(info, 1);
   Put16(info, static_cast<std::uint32_t>(spec.bits));
   if (spec.info_size != 12) {
-    const std::uint32_t compression[] = {0, 1, 2, 3, 4, 6};
-    for (const std::uint32_t value : {compression[static_cast<int>(spec.coding)], pixel_bytes,
-                                      2835U, 2835U, spec.colours_used, 0U}) {
+    for (const std::uint32_t value : {static_cast<std::uint32_t>(spec.coding), pixel_bytes, 2835U,
+                                      2835U, spec.colours_used, 0U}) {
       Put32(info, value);
     }
     // The masks inside the header: red, green and blue from 52 bytes on, alpha from 56.
@@ -190,8 +192,11 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
   }
   // After a 40-byte header: red, green and blue masks, and alpha with kAlphaBitfields.
   const bool alpha = spec.coding == BmpSpec::Coding::kAlphaBitfields;
-  if (spec.info_size == 40 && (alpha || spec.coding == BmpSpec::Coding::kBitfields)) {
-    for (std::size_t i = 0; i < (alpha ? 4U : 3U); ++i) Put32(info, spec.masks[i]);
+  const int named = alpha ? 4 : spec.coding == BmpSpec::Coding::kBitfields ? 3 : 0;
+  if (spec.info_size == 40) {
+    for (int i = 0; i < (spec.trailing_masks >= 0 ? spec.trailing_masks : named); ++i) {
+      Put32(info, spec.masks[static_cast<std::size_t>(i)]);
+    }
   }
   for (const Colour colour : spec.palette) {
     info.insert(info.end(), {Blue(colour), Green(colour), Red(colour)});
@@ -205,6 +210,34 @@ std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_byt
   Put32(file, offset);
   file.insert(file.end(), info.begin(), info.end());
   return file;
+}
+
+void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) {
+    bytes.at(at + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int height) {
+  const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
+  const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);
+  BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  const Bytes header = BmpHeader(spec, static_cast<std::uint32_t>(pixel_bytes));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+  const std::vector<char> grey_row(row_size, static_cast<char>(0x80));
+  std::vector<char> marked_row = grey_row;
+  for (int i = 0; i < 3; ++i) marked_row[3 + static_cast<std::size_t>(i)] = 0;  // pixel x = 1
+  for (int y = height - 1; y >= 0; --y) {
+    const std::vector<char>& row = y == 1 ? marked_row : grey_row;
+    out.write(row.data(), static_cast<std::streamsize>(row.size()));
+  }
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+  return header.size() + pixel_bytes;
 }
 
 std::vector<std::uint8_t> BlackPng() {

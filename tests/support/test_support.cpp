@@ -6,9 +6,13 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -28,10 +32,10 @@ namespace fs = std::filesystem;
 
 #ifdef _WIN32
 
-TempDir::TempDir() {
+TempDir::TempDir(const fs::path& in) {
   // A name no other folder has: the process, the time and a count, retried when taken.
   static unsigned counter = 0;
-  const fs::path base = fs::temp_directory_path();
+  const fs::path base = in.empty() ? fs::temp_directory_path() : in;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path candidate =
         base / (L"dotloom-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
@@ -48,8 +52,9 @@ TempDir::TempDir() {
 
 #else
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "dotloom-test-XXXXXX").string();
+TempDir::TempDir(const fs::path& base) {
+  std::string pattern =
+      ((base.empty() ? fs::temp_directory_path() : base) / "dotloom-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::system_error(errno, std::generic_category(), "mkdtemp");
   }
@@ -141,6 +146,18 @@ ByteVector BitfileOf(const std::function<bool(int, int)>& black) {
   return bytes;
 }
 
+ByteVector BitfileWith(const std::vector<std::pair<std::size_t, std::uint8_t>>& bytes) {
+  ByteVector file(576, 0);
+  for (const auto& [offset, value] : bytes) file.at(offset) = value;
+  return file;
+}
+
+ByteVector BytePattern(std::size_t size, unsigned step, unsigned start) {
+  ByteVector bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * step + start);
+  return bytes;
+}
+
 bool IsBlackInBitfile(const ByteVector& bytes, int x, int y) {
   if (x < 0 || y < 0 || x >= 96 || y >= 48) return false;
   const auto offset = static_cast<std::size_t>(96 * (y / 8) + x);
@@ -192,6 +209,109 @@ std::string InChild(const std::function<std::string()>& body) {
   return outcome.status == 0 ? outcome.output : "child did not exit";
 }
 
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) {
+  previous_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+  // Only the soft limit, so that it can be lifted again.
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  previous_ = limit.rlim_cur;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+    throw std::system_error(errno, std::generic_category(), "setrlimit");
+  }
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(previous_);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, previous_handler_);
+}
+
 #endif
+
+void HostilePaths::Add(std::string what, fs::path path, bool reading, bool writing) {
+  rows_.push_back({std::move(what), std::move(path), reading, writing});
+}
+
+HostilePaths::HostilePaths(const fs::path& dir, const std::string& ending) {
+  const std::string e = "." + ending;
+  Add("a missing file", dir / ("missing" + e), true, false);
+  fs::create_directory(dir / ("folder" + e));
+  Add("a folder", dir / ("folder" + e));
+  Add("a name in a missing folder", dir / "no" / ("such" + e));
+  WriteFile(dir / ("file" + e), ByteVector{1});
+  Add("a name under a file", dir / ("file" + e) / ("x" + e));
+#ifdef _WIN32
+  // Device names, which Windows finds in every folder, with an ending and without.
+  for (const char* device : {"CON", "NUL", "COM1", "LPT1", "AUX"}) {
+    Add(std::string("the device name ") + device, dir / (device + e));
+  }
+  Add("the device name con", dir / "con");
+  // A pipe with its server waiting.
+  static unsigned counter = 0;
+  const std::wstring pipe_name = L"\\\\.\\pipe\\dotloom-test-" +
+                                 std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(++counter) + fs::path(e).wstring();
+  const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                         4096, 4096, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                            "CreateNamedPipeW");
+  }
+  pipe_ = pipe;
+  Add("a pipe", fs::path(pipe_name));
+  // A file the user may read but not write.
+  read_only_ = dir / ("read-only" + e);
+  WriteFile(read_only_, ByteVector(10, 0xAA));
+  ::SetFileAttributesW(read_only_.c_str(), FILE_ATTRIBUTE_READONLY);
+  Add("a read-only file", read_only_, false, true);
+#else
+  const auto link = [&](std::string what, const fs::path& target, const std::string& name) {
+    fs::create_symlink(target, dir / (name + e));
+    Add(std::move(what), dir / (name + e));
+  };
+  link("a link to itself", "loop" + e, "loop");
+  Add("a 300-character name", dir / (std::string(300, 'n') + e));
+  Add("a 5000-character folder name", dir / std::string(5000, 'd') / ("x" + e));
+  if (::mkfifo((dir / ("fifo" + e)).c_str(), 0600) != 0) {
+    throw std::system_error(errno, std::generic_category(), "mkfifo");
+  }
+  Add("a FIFO", dir / ("fifo" + e));
+  // A socket, bound so that it exists as a file; it stays there when closed.
+  const std::string socket_path = (dir / ("sock" + e)).string();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sock >= 0 && socket_path.size() < sizeof address.sun_path) {
+    socket_path.copy(address.sun_path, socket_path.size());
+    if (::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      Add("a socket", socket_path);
+    }
+  }
+  if (sock >= 0) ::close(sock);
+  // Devices of the test's own, named directly and reached through links as a user's would be.
+  for (const char* kind : {"zero", "full"}) {
+    const fs::path device = PrivateDevice(dir, kind + e, kind);
+    if (device.empty()) continue;
+    devices_.push_back(device);
+    Add(std::string("a private ") + kind + " device", device);
+    link(std::string("a link to a private ") + kind + " device", device.filename(),
+         std::string(kind) + "-link");
+  }
+  // Kernel files that look regular, picked so that not even a faulty build could change the
+  // machine through them: one to read, and this process's own name.
+  link("a link to /proc/self/status", "/proc/self/status", "status");
+  link("a link to /proc/self/comm", "/proc/self/comm", "comm");
+#endif
+}
+
+HostilePaths::~HostilePaths() {
+#ifdef _WIN32
+  if (pipe_ != nullptr) ::CloseHandle(static_cast<HANDLE>(pipe_));
+  if (!read_only_.empty()) ::SetFileAttributesW(read_only_.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+}
 
 }  // namespace dotloom::testing

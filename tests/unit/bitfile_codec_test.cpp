@@ -14,13 +14,6 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "commands/picture_files.h"
 #include "tests/support/test_support.h"
 
@@ -40,12 +33,6 @@ Pixels BlackPixels(const Canvas& canvas) {
   }
   std::sort(black.begin(), black.end());
   return black;
-}
-
-ByteVector FileWith(const ByteAt& bytes) {
-  ByteVector file(BitfileCodec::BitfileSize, 0);
-  for (const auto& [offset, value] : bytes) file[offset] = value;
-  return file;
 }
 
 // Every pixel of the Bitfile area's columns first to last.
@@ -86,9 +73,9 @@ TEST(BitfileCodecTest, LayoutMatchesTheWorkedExamplesBothWays) {
     Canvas drawn;
     for (const auto& [x, y] : c.pixels) drawn.PSet(x, y);
     const BitfileCodec::Bytes encoded = BitfileCodec::Encode(drawn);
-    EXPECT_EQ(ByteVector(encoded.begin(), encoded.end()), FileWith(c.bytes));
+    EXPECT_EQ(ByteVector(encoded.begin(), encoded.end()), BitfileWith(c.bytes));
 
-    WriteFile(dir / "example.bit", FileWith(c.bytes));
+    WriteFile(dir / "example.bit", BitfileWith(c.bytes));
     Canvas decoded;
     OpenBitfile(dir / "example.bit", decoded);
     std::sort(c.pixels.begin(), c.pixels.end());
@@ -132,15 +119,10 @@ TEST(BitfileCodecTest, EncodeAgreesWithPointOnRandomCanvases) {
     for (int i = 0; i < 2000; ++i) canvas.PSet(x_of(random), y_of(random), colours[pick(random)]);
     if (pick(random) == 0) canvas.Cls();
 
-    BitfileCodec::Bytes expected{};
-    for (std::size_t offset = 0; offset < expected.size(); ++offset) {
-      for (int k = 0; k < 8; ++k) {
-        const int x = static_cast<int>(offset % 96);
-        const int y = static_cast<int>(offset / 96) * 8 + k;
-        if (canvas.Point(x, y) == kBlack) expected[offset] |= static_cast<std::uint8_t>(1U << k);
-      }
-    }
-    ASSERT_EQ(BitfileCodec::Encode(canvas), expected) << "round " << round;
+    const BitfileCodec::Bytes encoded = BitfileCodec::Encode(canvas);
+    ASSERT_EQ(ByteVector(encoded.begin(), encoded.end()),
+              BitfileOf([&](int x, int y) { return canvas.Point(x, y) == kBlack; }))
+        << "round " << round;
   }
 }
 
@@ -167,7 +149,7 @@ TEST(BitfileCodecTest, MarginBeyondTheBitAreaIsNeverRead) {
 
 TEST(BitfileCodecTest, DecodePaintsOverWhatIsThereWithoutClearing) {
   TempDir dir;
-  WriteFile(dir / "one.bit", FileWith({{0, 0x01}}));
+  WriteFile(dir / "one.bit", BitfileWith({{0, 0x01}}));
   Canvas canvas;
   canvas.PSet(5, 5);
   Picture picture(99, 52, Rgb(9, 9, 9));
@@ -213,55 +195,22 @@ TEST(BitfileCodecTest, EncodeOverwritesInPlaceAndNeverTruncates) {
 
 TEST(BitfileCodecTest, FailuresThrowAndLeaveNoDescriptorOpen) {
   TempDir dir;
-  std::filesystem::create_directory(dir / "folder.bit");
-  std::vector<std::filesystem::path> read_fails = {dir / "missing.bit", dir / "folder.bit"};
-  std::vector<std::filesystem::path> write_fails = {dir / "folder.bit", dir / "no" / "such.bit"};
-#ifdef _WIN32
-  // Device names, which Windows finds in every folder, fail like missing files; so does a
-  // pipe, and a file the user may not write is not written.
-  for (const char* name : {"CON.bit", "NUL.bit", "COM1.bit", "LPT1.bit", "AUX.bit", "con"}) {
-    read_fails.push_back(dir / name);
-    write_fails.push_back(dir / name);
-  }
-  const std::wstring pipe_name =
-      L"\\\\.\\pipe\\dotloom-test-" + std::to_wstring(::GetCurrentProcessId()) + L".bit";
-  const HANDLE pipe = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
-                                         4096, 4096, 0, nullptr);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  read_fails.emplace_back(pipe_name);
-  write_fails.emplace_back(pipe_name);
-  WriteFile(dir / "read-only.bit", ByteVector(10, 0xAA));
-  ASSERT_TRUE(::SetFileAttributesW((dir / "read-only.bit").c_str(), FILE_ATTRIBUTE_READONLY));
-  write_fails.push_back(dir / "read-only.bit");
-#else
-  ASSERT_EQ(::mkfifo((dir / "fifo.bit").c_str(), 0600), 0);
-  // Kernel interfaces that look like files: one to read, one that would rename this process.
-  std::filesystem::create_symlink("/proc/self/status", dir / "status.bit");
-  std::filesystem::create_symlink("/proc/self/comm", dir / "comm.bit");
-  read_fails.insert(read_fails.end(), {dir / "fifo.bit", dir / "status.bit", dir / "comm.bit"});
-  write_fails.insert(write_fails.end(), {dir / "fifo.bit", dir / "comm.bit"});
-  if (!PrivateDevice(dir.path(), "zero.bit", "zero").empty()) {
-    read_fails.push_back(dir / "zero.bit");
-  }
-  if (!PrivateDevice(dir.path(), "full.bit", "full").empty()) {
-    write_fails.push_back(dir / "full.bit");
-  }
-#endif
+  const HostilePaths hostile(dir.path(), "bit");
   const int descriptors = OpenDescriptorCount();
   Canvas canvas;
   canvas.PSet(1, 1);
-  for (const auto& path : read_fails) {
-    EXPECT_THROW(OpenBitfile(path, canvas), std::system_error) << path;
-  }
-  for (const auto& path : write_fails) {
-    EXPECT_THROW(SaveBitfile(canvas, path), std::system_error) << path;
+  for (const HostilePath& row : hostile) {
+    if (row.refused_for_reading) {
+      EXPECT_THROW(OpenBitfile(row.path, canvas), std::system_error) << row.what;
+    }
+    if (row.refused_for_writing) {
+      EXPECT_THROW(SaveBitfile(canvas, row.path), std::system_error) << row.what;
+    }
   }
   EXPECT_EQ(BlackPixels(canvas), (Pixels{{1, 1}})) << "a failed decode draws nothing";
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
 #ifdef _WIN32
-  ::CloseHandle(pipe);
   EXPECT_EQ(ReadFile(dir / "read-only.bit"), ByteVector(10, 0xAA));
-  ::SetFileAttributesW((dir / "read-only.bit").c_str(), FILE_ATTRIBUTE_NORMAL);
 #endif
 }
 

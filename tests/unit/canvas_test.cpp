@@ -7,11 +7,12 @@
 #include <limits>
 
 #include "image/pixel_scale.h"
+#include "tests/support/test_support.h"
 
 namespace dotloom {
 namespace {
 
-constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
+using testing::kGrey;
 
 bool AllPixelsAre(const Canvas& canvas, Colour colour) {
   for (int y = 0; y < Canvas::kHeight; ++y) {

@@ -13,13 +13,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 #include "tests/support/bmp_writer.h"
@@ -29,8 +22,6 @@ namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
 using namespace testing;
-
-constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
 
 void Open(Canvas& canvas, const std::optional<fs::path>& answer) {
   ScriptedDialog dialog({answer});
@@ -43,24 +34,10 @@ void SaveAs(const Canvas& canvas, const std::optional<fs::path>& answer) {
   RunSaveAsCommand(canvas, dialog);
 }
 
-// A 24-bit BMP of the given size in grey with black at (1, 1).
-void WriteGreyBmp(const fs::path& path, int width, int height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  WriteFile(path, WriteBmp(spec, [](int x, int y) { return x == 1 && y == 1 ? kBlack : kGrey; }));
-}
-
-ByteVector BitfileWith(std::size_t offset, std::uint8_t value) {
-  ByteVector bytes(BitfileCodec::BitfileSize, 0);
-  bytes[offset] = value;
-  return bytes;
-}
-
 class FileCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir_ / "old.bit", BitfileWith(106, 0x20));  // pixel (10, 13)
+    WriteFile(dir_ / "old.bit", BitfileWith({{106, 0x20}}));  // pixel (10, 13)
     WriteGreyBmp(dir_ / "grey.bmp", 4, 4);
     WriteFile(dir_ / "junk.bmp", ByteVector(200, 'j'));
     canvas_.PSet(50, 50);
@@ -149,28 +126,21 @@ TEST_F(FileCommandsTest, SaveAsBmpWritesTheWholeInteriorWithAllLayers) {
 }
 
 TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
-  fs::create_directory(dir_ / "folder.bmp");
-  std::vector<fs::path> names = {"folder.bmp", "no/such.bit", "no/such.bmp"};
-#ifdef _WIN32
-  // Device names, which Windows finds in every folder: refused before anything opens them.
-  names.insert(names.end(), {"CON.bit", "NUL.bmp", "COM1.bit", "LPT1.bmp"});
-  const fs::path full;
-#else
-  const fs::path full = PrivateDevice(dir_.path(), "full", "full");
-  if (!full.empty()) {
-    fs::create_symlink("full", dir_ / "x.bit");
-    fs::create_symlink("full", dir_ / "x.bmp");
-    names.insert(names.end(), {"x.bit", "x.bmp"});
-  }
-#endif
+  const HostilePaths bit(dir_.path(), "bit");
+  const HostilePaths bmp(dir_.path(), "bmp");
   Open(canvas_, dir_ / "old.bit");
   const int descriptors = OpenDescriptorCount();
-  for (const fs::path& name : names) SaveAs(canvas_, dir_.path() / name);
-  for (const fs::path& name : names) Open(canvas_, dir_.path() / name);
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
-  if (!full.empty()) {
-    EXPECT_TRUE(fs::is_character_file(full)) << "a device must never be replaced";
+  for (const HostilePaths* table : {&bit, &bmp}) {
+    for (const HostilePath& row : *table) {
+      SCOPED_TRACE(row.what);
+      if (row.refused_for_writing) SaveAs(canvas_, row.path);
+      if (row.refused_for_reading) Open(canvas_, row.path);
+    }
+    for (const fs::path& device : table->devices()) {
+      EXPECT_TRUE(fs::is_character_file(device)) << "a device must never be replaced";
+    }
   }
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
 
   Open(canvas_, dir_ / "old.bit");
   SaveAs(canvas_, dir_ / "after.bit");
@@ -187,9 +157,7 @@ TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas)
   WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));
   Open(canvas_, dir_ / "old.bit");
   EXPECT_EQ(InChild([&] {
-              ::signal(SIGXFSZ, SIG_IGN);
-              const rlimit limit{100, 100};
-              ::setrlimit(RLIMIT_FSIZE, &limit);
+              const FileSizeLimit limit(100);
               SaveAs(canvas_, dir_ / "keep.bmp");
               SaveAs(canvas_, dir_ / "keep.bit");
               return std::string();
