@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "files/regular_file.h"
+#include "files/save_file.h"
 
 namespace dotloom::BitfileCodec {
 
@@ -44,9 +45,7 @@ void Decode(const std::filesystem::path& path, Canvas& canvas) {
 }
 
 void Encode(const Canvas& canvas, const std::filesystem::path& path) {
-  RegularFile file = RegularFile::OpenForWriting(path);
-  file.WriteAt(EncodeBytes(canvas), 0);
-  file.Close();
+  SaveFile(path, EncodeBytes(canvas), SaveRule::kOverwriteStart);
 }
 
 }  // namespace dotloom::BitfileCodec

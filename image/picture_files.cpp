@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "files/regular_file.h"
-#include "files/replace_file_contents.h"
+#include "files/save_file.h"
 #include "image/bmp_layout.h"
 #include "image/bmp_pixels.h"
 #include "image/bmp_write.h"
@@ -78,7 +78,7 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {
   // Made whole in memory, then put in place whole or not at all.
-  ReplaceFileContents(path, bmp::Write(image));
+  SaveFile(path, bmp::Write(image), SaveRule::kReplaceWhole);
 }
 
 }  // namespace dotloom

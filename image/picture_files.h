@@ -20,7 +20,7 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
 
 // Writes image to path as a 24-bit BMP file (bmp::Write). A file of that name stays the same
 // file, with its owner, mode, links and attributes, and is replaced whole wherever that keeps
-// them (see ReplaceFileContents). Throws on any failure.
+// them (see SaveRule::kReplaceWhole). Throws on any failure.
 void SavePicture(const Picture& image, const std::filesystem::path& path);
 
 namespace bmp {

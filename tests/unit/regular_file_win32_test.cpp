@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "files/regular_file.h"
-#include "files/replace_file_contents.h"
+#include "files/save_file.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -85,9 +85,10 @@ bool GotMessage(const Held& mailslot) {
 const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>>& Commands() {
   static const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> commands =
       {{"open", [](const fs::path& path) { RegularFile::OpenForReading(path); }},
-       {"save as .bit", [](const fs::path& path) { RegularFile::OpenForWriting(path); }},
+       {"save as .bit",
+        [](const fs::path& path) { SaveFile(path, ByteVector{5}, SaveRule::kOverwriteStart); }},
        {"save as .bmp", [](const fs::path& path) {
-          ReplaceFileContents(path, ByteVector{1, 2});
+          SaveFile(path, ByteVector{1, 2}, SaveRule::kReplaceWhole);
         }}};
   return commands;
 }
@@ -170,16 +171,14 @@ TEST(RegularFileWin32Test, DriveAndLongFormsOfOrdinaryFiles) {
   for (const fs::path& target : targets) {
     SCOPED_TRACE(target.string().substr(0, 60));
     for (const ByteVector& bytes : {ByteVector{1, 2, 3}, ByteVector(100, 9)}) {
-      ReplaceFileContents(target, bytes);  // created, then replaced
+      SaveFile(target, bytes, SaveRule::kReplaceWhole);  // created, then replaced
       RegularFile file = RegularFile::OpenForReading(target);
       ByteVector read(200);
       read.resize(file.ReadAt(read, 0));
       file.Close();
       EXPECT_EQ(read, bytes);
     }
-    RegularFile written = RegularFile::OpenForWriting(target);
-    written.WriteAt(ByteVector{5}, 0);
-    written.Close();
+    SaveFile(target, ByteVector{5}, SaveRule::kOverwriteStart);
   }
   EXPECT_EQ(EntriesIn(dir.path()), 4) << "nothing but the saved files and the folder";
 }
@@ -219,7 +218,7 @@ TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
     const int entries = EntriesIn(dir.path());
     const DWORD attributes = Attributes(target);
     const int handles = OpenDescriptorCount();
-    EXPECT_THROW(ReplaceFileContents(target, ByteVector{1, 2, 3}), std::system_error);
+    EXPECT_THROW(SaveFile(target, ByteVector{1, 2, 3}, SaveRule::kReplaceWhole), std::system_error);
     EXPECT_EQ(EntriesIn(dir.path()), entries) << "no temporary file is left behind";
     EXPECT_EQ(Attributes(target), attributes);
     EXPECT_EQ(OpenDescriptorCount(), handles);
@@ -253,9 +252,10 @@ TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
       const Held held(OpenShared(target, c.share));
       ASSERT_TRUE(held.ok());
       if (c.replaced) {
-        EXPECT_NO_THROW(ReplaceFileContents(target, ByteVector{1, 2, 3}));
+        EXPECT_NO_THROW(SaveFile(target, ByteVector{1, 2, 3}, SaveRule::kReplaceWhole));
       } else {
-        EXPECT_THROW(ReplaceFileContents(target, ByteVector{1, 2, 3}), std::system_error);
+        EXPECT_THROW(SaveFile(target, ByteVector{1, 2, 3}, SaveRule::kReplaceWhole),
+                     std::system_error);
       }
       // Beside it while the other program holds it, at most the old file on its way out:
       // gone at once where the file system allows it (not under Wine), else as soon as that
@@ -267,7 +267,7 @@ TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
       }
       // The next save while it is still held works as well.
       if (c.replaced) {
-        EXPECT_NO_THROW(ReplaceFileContents(target, ByteVector{4, 5}));
+        EXPECT_NO_THROW(SaveFile(target, ByteVector{4, 5}, SaveRule::kReplaceWhole));
         EXPECT_EQ(ReadFile(target), (ByteVector{4, 5}));
       }
     }
@@ -284,13 +284,13 @@ TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsWhatItWas) {
     const fs::path target = dir.path() / fs::path(u8"Grüße.bmp");
     WriteFile(target, ByteVector(100, 7));
     ASSERT_TRUE(::SetFileAttributesW(target.c_str(), attribute));
-    ReplaceFileContents(target, ByteVector{1, 2, 3});
+    SaveFile(target, ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
     EXPECT_EQ(ReadFile(target), (ByteVector{1, 2, 3}));
     EXPECT_NE(Attributes(target) & attribute, 0U);
     EXPECT_EQ(EntriesIn(dir.path()), 1);
   }
   TempDir dir;
-  ReplaceFileContents(dir / "new.bmp", ByteVector{4, 5});
+  SaveFile(dir / "new.bmp", ByteVector{4, 5}, SaveRule::kReplaceWhole);
   EXPECT_EQ(ReadFile(dir / "new.bmp"), (ByteVector{4, 5}));
   EXPECT_EQ(EntriesIn(dir.path()), 1);
   // A file with a second name (a hard link) is written where it is, so both names show the
@@ -299,7 +299,7 @@ TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsWhatItWas) {
   ASSERT_TRUE(
       ::CreateHardLinkW((dir / "other.bmp").c_str(), (dir / "linked.bmp").c_str(), nullptr));
   for (const ByteVector& bytes : {ByteVector{1, 2, 3}, ByteVector(1000, 9)}) {
-    ReplaceFileContents(dir / "linked.bmp", bytes);
+    SaveFile(dir / "linked.bmp", bytes, SaveRule::kReplaceWhole);
     EXPECT_EQ(ReadFile(dir / "linked.bmp"), bytes);
     EXPECT_EQ(ReadFile(dir / "other.bmp"), bytes);
     EXPECT_EQ(EntriesIn(dir.path()), 3);
@@ -417,7 +417,7 @@ TEST(ReplaceFileContentsWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
       ASSERT_TRUE(flush.ok() && replace.ok());
       real_flush = flush.original<FlushFunction>();
       real_replace = replace.original<ReplaceFunction>();
-      ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3});
+      SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
     }
     EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
     const auto swap = std::find_if(Calls().begin(), Calls().end(), [](const std::wstring& call) {
@@ -439,13 +439,14 @@ TEST(ReplaceFileContentsWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
     {
       const ImportHook replace("ReplaceFileW", reinterpret_cast<void*>(&FailingReplace));
       ASSERT_TRUE(replace.ok());
-      EXPECT_THROW(ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3}), std::system_error);
+      EXPECT_THROW(SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole),
+                   std::system_error);
     }
     EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector(10, 7)) << "the old file under its own name";
     EXPECT_NE(Attributes(dir / "a.bmp") & FILE_ATTRIBUTE_HIDDEN, 0U);
     EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary or backup file is left behind";
     // And the next save goes on as if nothing had happened.
-    ReplaceFileContents(dir / "a.bmp", ByteVector{4});
+    SaveFile(dir / "a.bmp", ByteVector{4}, SaveRule::kReplaceWhole);
     EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector{4});
     EXPECT_EQ(EntriesIn(dir.path()), 1);
   }
@@ -465,11 +466,11 @@ TEST(ReplaceFileContentsWin32Test, SmallDiskWithRoomForOneCopy) {
   ASSERT_EQ(ReadFile(target).size(), 48U * 1024);
   ByteVector new_bytes(40 * 1024);
   for (std::size_t i = 0; i < new_bytes.size(); ++i) new_bytes[i] = static_cast<std::uint8_t>(i);
-  ReplaceFileContents(target, new_bytes);
+  SaveFile(target, new_bytes, SaveRule::kReplaceWhole);
   EXPECT_EQ(ReadFile(target), new_bytes);
   EXPECT_EQ(EntriesIn(folder), 1) << "nothing left beside it";
   // A new file that does not fit fails whole and leaves nothing.
-  EXPECT_THROW(ReplaceFileContents(folder / "new.bmp", new_bytes), std::system_error);
+  EXPECT_THROW(SaveFile(folder / "new.bmp", new_bytes, SaveRule::kReplaceWhole), std::system_error);
   EXPECT_EQ(EntriesIn(folder), 1);
 }
 
