@@ -18,6 +18,7 @@
 
 #include "files/regular_file.h"
 #include "files/save_file.h"
+#include "files/win32_path.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -153,6 +154,76 @@ TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
       EXPECT_THROW(run(dir / stream), std::system_error);
       EXPECT_EQ(Contents(dir.path()), before);
     }
+  }
+}
+
+// The one form the file layer opens, checked on the name alone: Wine refuses many of these
+// names by itself, which would hide a rule that went missing. "" means refused.
+TEST(RegularFileWin32Test, OpenableForms) {
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"C:\\a\\b.bmp", L"\\\\?\\C:\\a\\b.bmp"},
+      {L"C:/a/b.bmp", L"\\\\?\\C:\\a\\b.bmp"},
+      {L"C:\\a\\..\\b.bmp", L"\\\\?\\C:\\b.bmp"},  // resolved by Windows itself
+      {L"\\\\?\\C:\\a\\b.bmp", L"\\\\?\\C:\\a\\b.bmp"},
+      {L"\\\\?\\C:\\a\\..\\b.bmp", L""},  // a long form passes ".." on unresolved
+      {L"\\\\?\\C:\\a\\.\\b.bmp", L""},
+      {L"\\\\server\\share\\x.bmp", L"\\\\?\\UNC\\server\\share\\x.bmp"},
+      {L"\\\\?\\UNC\\server\\share\\x.bmp", L"\\\\?\\UNC\\server\\share\\x.bmp"},
+      {L"\\\\?\\UNC\\server\\share\\..\\x.bmp", L""},
+      {L"\\\\server\\pipe\\x", L""},
+      {L"\\\\server\\PIPE\\x.bmp", L""},
+      {L"\\\\server\\mailslot\\x", L""},
+      {L"\\\\?\\UNC\\server\\pipe\\x", L""},
+      {L"\\\\?\\pipe\\x", L""},
+      {L"\\\\.\\pipe\\x", L""},
+      {L"\\\\.\\C:\\x.bmp", L""},
+      {L"\\??\\C:\\x.bmp", L""},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x.bmp", L""},
+      {L"\\\\server\\share", L""},
+      {L"C:\\", L""},
+      {L"C:\\a\\b.bmp:s", L""},
+      {L"C:\\a\\CON.bmp", L""},
+      {L"\\\\?\\C:\\a\\nul", L""},
+      {L"\\\\server\\share\\COM1.txt", L""},
+      {L"", L""},
+  };
+  for (const auto& [name, form] : rows) {
+    SCOPED_TRACE(fs::path(name).string());
+    if (form.empty()) {
+      EXPECT_THROW(win32files::OpenableForm(name), std::system_error);
+    } else {
+      EXPECT_EQ(win32files::OpenableForm(name), form);
+    }
+  }
+}
+
+// A file that shrinks while it is read: a read ends where the file now ends, without a
+// failure, also where it starts past that end.
+TEST(RegularFileWin32Test, FileThatShrinksWhileItIsRead) {
+  struct Row {
+    LONGLONG shrunk_to;
+    std::uint64_t offset;
+    std::size_t read;
+  };
+  for (const Row& row :
+       {Row{600, 0, 576}, Row{300, 0, 300}, Row{300, 200, 100}, Row{300, 500, 0}, Row{0, 0, 0}}) {
+    SCOPED_TRACE(std::to_string(row.shrunk_to) + " " + std::to_string(row.offset));
+    TempDir dir;
+    WriteFile(dir / "a.bit", ByteVector(1000, 7));
+    RegularFile file = RegularFile::OpenForReading(dir / "a.bit");
+    {
+      const Held writer(::CreateFileW((dir / "a.bit").c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(writer.ok());
+      ASSERT_TRUE(::SetFilePointerEx(writer.get(), LARGE_INTEGER{.QuadPart = row.shrunk_to},
+                                     nullptr, FILE_BEGIN) &&
+                  ::SetEndOfFile(writer.get()));
+    }
+    ByteVector buffer(576);
+    EXPECT_EQ(file.ReadAt(buffer, row.offset), row.read);
+    EXPECT_EQ(file.Size(), static_cast<std::uint64_t>(row.shrunk_to));
+    file.Close();
   }
 }
 
