@@ -6,7 +6,7 @@
 #include <span>
 
 #include "files/regular_file.h"
-#include "files/replace_file_contents.h"
+#include "files/save_file.h"
 #include "image/bitfile_codec.h"
 #include "image/bmp_read.h"
 #include "image/bmp_write.h"
@@ -24,9 +24,7 @@ void OpenBitfile(const std::filesystem::path& path, Canvas& canvas) {
 }
 
 void SaveBitfile(const Canvas& canvas, const std::filesystem::path& path) {
-  RegularFile file = RegularFile::OpenForWriting(path);
-  file.WriteAt(BitfileCodec::Encode(canvas), 0);
-  file.Close();
+  SaveFile(path, BitfileCodec::Encode(canvas), SaveRule::kOverwriteStart);
 }
 
 Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_height) {
@@ -40,7 +38,7 @@ Picture LoadPicture(const std::filesystem::path& path, int clip_width, int clip_
 
 void SavePicture(const Picture& image, const std::filesystem::path& path) {
   // Made whole in memory, then put in place whole or not at all.
-  ReplaceFileContents(path, bmp::Write(image));
+  SaveFile(path, bmp::Write(image), SaveRule::kReplaceWhole);
 }
 
 }  // namespace dotloom

@@ -12,12 +12,10 @@
 #include <span>
 #include <string>
 
-#include "files/unique_handle.h"
+#include "base/system_error.h"
+#include "base/unique_handle.h"
 
 namespace dotloom::posix {
-
-[[noreturn]] void ThrowErrno(int error, const std::string& what);
-[[noreturn]] inline void ThrowErrno(const std::string& what) { ThrowErrno(errno, what); }
 
 // Runs call until it succeeds or fails with something other than EINTR.
 template <typename Call>
@@ -50,10 +48,8 @@ UniqueFile Reopen(int located, const struct stat& status, const std::filesystem:
 // Writes all of bytes at offset; 0, or the errno of the write that failed.
 [[nodiscard]] int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes,
                                   std::uint64_t offset);
-void WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
 // False, with errno set, when the bytes could not be made to last.
 [[nodiscard]] bool Synced(int fd);
-void SyncDescriptor(int fd, const std::string& what);
 // Closes file, throwing with what when the close fails.
 void CloseOrThrow(UniqueFile& file, const std::string& what);
 

@@ -8,11 +8,11 @@
 #include <span>
 #include <utility>
 
-#include "files/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace dotloom {
 
-// A regular file opened for one job and closed on every way out.
+// A regular file opened for reading and closed on every way out (saves: save_file.h).
 //
 // Only regular files are accepted: a directory, FIFO, socket or device fails like a missing
 // file, and so do the files of kernel interfaces (proc, sysfs and the like), which only look
@@ -25,16 +25,11 @@ class RegularFile {
  public:
   // The file must exist.
   static RegularFile OpenForReading(const std::filesystem::path& path);
-  // A missing file is created, exclusively: a name that appears meanwhile is looked at again,
-  // never opened blindly. An existing one is neither truncated nor moved.
-  static RegularFile OpenForWriting(const std::filesystem::path& path);
 
   std::uint64_t Size() const;
 
   // Fills as much of buffer as the file holds from offset on; returns the count read.
   std::size_t ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const;
-  // Writes all of bytes at offset, or throws with what was written before the failure kept.
-  void WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const;
   // Closes and reports a failed close, where some file systems first report a failed write.
   void Close();
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// RegularFile over POSIX descriptors, and the opening rules the save rules share.
+// RegularFile over POSIX descriptors, and the opening rules the saves share.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -20,15 +20,7 @@
 namespace dotloom {
 namespace fs = std::filesystem;
 
-// Linux releases the descriptor even when close fails, so it is never closed twice; EINTR
-// is no failure here.
-bool FileTraits::Close(int fd) { return ::close(fd) == 0 || errno == EINTR; }
-
 namespace posix {
-
-void ThrowErrno(int error, const std::string& what) {
-  throw std::system_error(error, std::generic_category(), what);
-}
 
 UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode) {
   return UniqueFile(Retried([&] { return ::openat(folder, name, flags | O_CLOEXEC, mode); }));
@@ -94,16 +86,8 @@ int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes, std::uint64_t o
   return 0;
 }
 
-void WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  if (const int error = WriteAllOrError(fd, bytes, offset); error != 0) ThrowErrno(error, "write");
-}
-
 bool Synced(int fd) {
   return Retried([&] { return ::fsync(fd); }) == 0;
-}
-
-void SyncDescriptor(int fd, const std::string& what) {
-  if (!Synced(fd)) ThrowErrno("fsync " + what);
 }
 
 void CloseOrThrow(UniqueFile& file, const std::string& what) {
@@ -162,25 +146,6 @@ RegularFile RegularFile::OpenForReading(const fs::path& path) {
   return RegularFile(Reopen(located.get(), status, path, O_RDONLY));
 }
 
-RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  // A name made between looking and creating is looked at again, not opened blindly.
-  constexpr int kTries = 4;
-  for (int i = 0; i < kTries; ++i) {
-    struct stat status {};
-    const UniqueFile located = Locate(path, status);
-    if (located.valid()) return RegularFile(Reopen(located.get(), status, path, O_WRONLY));
-    if (errno != ENOENT) ThrowErrno("open " + path.string());
-    // A new file, made here and now, so nothing else can be behind the name; a dangling
-    // link makes its target.
-    const Place place = PlaceOf(FollowLinks(path));
-    UniqueFile created = OpenAt(place.folder.get(), place.name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NONBLOCK, 0666);
-    if (created.valid()) return RegularFile(std::move(created));
-    if (errno != EEXIST) ThrowErrno("create " + path.string());
-  }
-  ThrowErrno(EAGAIN, "file keeps changing: " + path.string());
-}
-
 std::uint64_t RegularFile::Size() const {
   return static_cast<std::uint64_t>(Status(file_.get()).st_size);
 }
@@ -198,10 +163,6 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
     total += static_cast<std::size_t>(got);
   }
   return total;
-}
-
-void RegularFile::WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const {
-  WriteAll(file_.get(), bytes, offset);
 }
 
 void RegularFile::Close() { CloseOrThrow(file_, "close"); }

@@ -11,16 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/system_error.h"
 #include "files/regular_file.h"
 #include "files/win32_path.h"
-#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace fs = std::filesystem;
 using win32::ThrowError;
 using win32::ThrowLastError;
-
-bool FileTraits::Close(Handle handle) { return ::CloseHandle(handle) != FALSE; }
 
 namespace win32files {
 namespace {
@@ -194,12 +192,6 @@ DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes, std::u
   return NO_ERROR;
 }
 
-void WriteAll(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  if (const DWORD error = WriteAllOrError(handle, bytes, offset); error != NO_ERROR) {
-    ThrowError(error, "write");
-  }
-}
-
 void CloseOrThrow(UniqueFile& file, const std::string& what) {
   if (!file.Close()) ThrowLastError(what);
 }
@@ -224,12 +216,6 @@ RegularFile RegularFile::OpenForReading(const fs::path& path) {
   return RegularFile(std::move(file));
 }
 
-RegularFile RegularFile::OpenForWriting(const fs::path& path) {
-  UniqueFile file = OpenOrThrow(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-  RequireWritableDiskFile(file.get(), path);
-  return RegularFile(std::move(file));
-}
-
 std::uint64_t RegularFile::Size() const {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file_.get(), &size)) ThrowLastError("size");
@@ -251,10 +237,6 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
     total += got;
   }
   return total;
-}
-
-void RegularFile::WriteAt(std::span<const std::uint8_t> bytes, std::uint64_t offset) const {
-  WriteAll(file_.get(), bytes, offset);
 }
 
 void RegularFile::Close() { CloseOrThrow(file_, "close"); }

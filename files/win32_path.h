@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "files/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace dotloom::win32files {
 
@@ -46,7 +46,6 @@ BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle,
 // Writes all of bytes at offset; NO_ERROR, or the error of the write that failed.
 [[nodiscard]] DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes,
                                     std::uint64_t offset);
-void WriteAll(HANDLE handle, std::span<const std::uint8_t> bytes, std::uint64_t offset);
 
 // Closes file, throwing with what when the close fails.
 void CloseOrThrow(UniqueFile& file, const std::string& what);

@@ -30,7 +30,7 @@
 #include <tuple>
 #include <vector>
 
-#include "files/replace_file_contents.h"
+#include "files/save_file.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -42,7 +42,7 @@ TEST(ReplaceFileContentsTest, ReplacesContentAndKeepsTheFileMode) {
   TempDir dir;
   WriteFile(dir / "a.bmp", ByteVector(100, 1));
   fs::permissions(dir / "a.bmp", fs::perms::owner_read | fs::perms::owner_write);
-  ReplaceFileContents(dir / "a.bmp", ByteVector{1, 2, 3});
+  SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
   EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
   EXPECT_EQ(fs::status(dir / "a.bmp").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
@@ -54,7 +54,7 @@ TEST(ReplaceFileContentsTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
   fs::create_directory(dir / "real");
   WriteFile(dir / "real" / "target.bmp", ByteVector{9});
   fs::create_symlink("real/target.bmp", dir / "link.bmp");
-  ReplaceFileContents(dir / "link.bmp", ByteVector{4, 5});
+  SaveFile(dir / "link.bmp", ByteVector{4, 5}, SaveRule::kReplaceWhole);
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.bmp")));
   EXPECT_EQ(ReadFile(dir / "real" / "target.bmp"), (ByteVector{4, 5}));
 }
@@ -70,9 +70,11 @@ TEST(ReplaceFileContentsTest, RefusesWhatIsNotARegularFile) {
     names.insert(names.end(), {"null", "null.bmp"});
   }
   for (const std::string& name : names) {
-    EXPECT_THROW(ReplaceFileContents(dir / name, ByteVector{1}), std::system_error) << name;
+    EXPECT_THROW(SaveFile(dir / name, ByteVector{1}, SaveRule::kReplaceWhole), std::system_error)
+        << name;
   }
-  EXPECT_THROW(ReplaceFileContents(dir / "none" / "x.bmp", ByteVector{1}), std::system_error);
+  EXPECT_THROW(SaveFile(dir / "none" / "x.bmp", ByteVector{1}, SaveRule::kReplaceWhole),
+               std::system_error);
   if (!null.empty()) {
     EXPECT_TRUE(fs::is_character_file(null)) << "a device must never be replaced";
   }
@@ -90,7 +92,7 @@ TEST(ReplaceFileContentsTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
               const rlimit limit{100, 100};
               ::setrlimit(RLIMIT_FSIZE, &limit);
               try {
-                ReplaceFileContents(dir / "a.bmp", ByteVector(1000, 1));
+                SaveFile(dir / "a.bmp", ByteVector(1000, 1), SaveRule::kReplaceWhole);
               } catch (const std::system_error& error) {
                 return error.code().value() == EFBIG ? "" : "failed otherwise";
               }
@@ -280,7 +282,7 @@ TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
       if (row.as_nobody && !BecomeNobody()) return "cannot become nobody";
       int error = 0;
       try {
-        ReplaceFileContents(file, new_bytes);
+        SaveFile(file, new_bytes, SaveRule::kReplaceWhole);
       } catch (const std::system_error& failure) {
         error = failure.code().value();
       }
@@ -309,17 +311,10 @@ TEST(ReplaceFileContentsTest, SavingOverAFileKeepsWhatItWas) {
   }
 }
 
-TEST(RegularFileTest, OpeningAFifoWithoutAWriterDoesNotBlock) {
-  TempDir dir;
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  // A blocking open would hang here for ever; the test runner's timeout would catch it.
-  EXPECT_THROW(RegularFile::OpenForReading(dir / "fifo"), std::system_error);
-  EXPECT_THROW(RegularFile::OpenForWriting(dir / "fifo"), std::system_error);
-}
-
 // What is not a regular file is refused before it is opened: inotify sees every open of
 // a node (an O_PATH look at it is not one), and a kernel file on proc or sysfs is refused
-// although it looks regular.
+// although it looks regular. A blocking open of the FIFO, which has no writer, would hang
+// here for ever; the test runner's timeout would catch it.
 TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -356,8 +351,8 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, path.c_str(), IN_OPEN), 0);
     EXPECT_THROW(RegularFile::OpenForReading(path), std::system_error);
-    EXPECT_THROW(RegularFile::OpenForWriting(path), std::system_error);
-    EXPECT_THROW(ReplaceFileContents(path, ByteVector{'x'}), std::system_error);
+    EXPECT_THROW(SaveFile(path, ByteVector{5}, SaveRule::kOverwriteStart), std::system_error);
+    EXPECT_THROW(SaveFile(path, ByteVector{'x'}, SaveRule::kReplaceWhole), std::system_error);
     char events[4096];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "opened";
     ::close(watch);
@@ -373,8 +368,8 @@ TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
   ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(server, 4), 0);
   EXPECT_THROW(RegularFile::OpenForReading(socket_path), std::system_error);
-  EXPECT_THROW(RegularFile::OpenForWriting(socket_path), std::system_error);
-  EXPECT_THROW(ReplaceFileContents(socket_path, ByteVector{'x'}), std::system_error);
+  EXPECT_THROW(SaveFile(socket_path, ByteVector{5}, SaveRule::kOverwriteStart), std::system_error);
+  EXPECT_THROW(SaveFile(socket_path, ByteVector{'x'}, SaveRule::kReplaceWhole), std::system_error);
   EXPECT_LT(::accept(server, nullptr, nullptr), 0) << "a command connected";
   EXPECT_EQ(errno, EAGAIN);
   ::close(server);

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace dotloom {
+
+// How a save treats a file that is already there.
+enum class SaveRule {
+  // The file ends up holding bytes and nothing else, keeping what it was: its owner, group,
+  // mode, links and extended attributes (ACLs among them; on Windows its attributes and
+  // security settings). A symbolic link is followed, so the link stays a link; a target that
+  // exists but is not a regular file is refused, as RegularFile refuses it.
+  //
+  //   - A new name is created whole: the bytes go to a new file that takes the name only once
+  //     they are all on disk, and never over a file that appeared meanwhile.
+  //   - Over an existing file, the user must be allowed to write that file; if not, nothing
+  //     changes. When a new file can take over everything the old one was (one link, and on
+  //     POSIX the same owner, group, mode and every extended attribute) and the folder allows
+  //     it, the new file replaces the old one whole: all or nothing.
+  //   - Otherwise, and where the disk has no room for a second copy, the file is written in
+  //     place: room is reserved first, so that a full disk changes nothing, then the bytes are
+  //     written and the length set.
+  //
+  // The bytes are on disk before success is reported, and so is the folder after a rename.
+  // No temporary file outlives the call; one that a crash left is removed by the next save of
+  // the same file.
+  kReplaceWhole,
+  // The bytes are written over the start of the file where it is, and nothing past them
+  // changes: the file is never truncated or moved. A missing file is created exclusively; a
+  // name that appears meanwhile is looked at again, never opened blindly.
+  kOverwriteStart,
+};
+
+// Saves bytes to target by rule. What a name may lead to is RegularFile's rule: only regular
+// files. Throws std::system_error, as RegularFile does.
+void SaveFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
+              SaveRule rule);
+
+}  // namespace dotloom
