@@ -101,10 +101,22 @@ TEST_F(FileCommandsTest, NonPictureBmpClearsTheDrawingButKeepsThePicture) {
   EXPECT_EQ(canvas_.Point(2, 2), kGrey);
 }
 
-TEST_F(FileCommandsTest, SaveAsBitfileGivesBackTheOpenedFile) {
+// A Bitfile is written over the start of the file, never truncated: a longer file keeps
+// its bytes from 576 on.
+TEST_F(FileCommandsTest, SaveAsBitfileGivesBackTheOpenedFileOverTheStartOfAnyOther) {
   Open(canvas_, dir_ / "old.bit");
-  SaveAs(canvas_, dir_ / "new.bit");
-  EXPECT_EQ(ReadFile(dir_ / "new.bit"), ReadFile(dir_ / "old.bit"));
+  const ByteVector old = ReadFile(dir_ / "old.bit");
+  const ByteVector longer = BytePattern(1000, 7);
+  for (const ByteVector& before : {ByteVector{}, ByteVector(10, 0xAA), longer}) {
+    SCOPED_TRACE(before.size());
+    if (!before.empty()) WriteFile(dir_ / "new.bit", before);
+    SaveAs(canvas_, dir_ / "new.bit");
+    ByteVector expected = old;
+    if (before.size() > old.size())
+      expected.insert(expected.end(), before.begin() + 576, before.end());
+    EXPECT_EQ(ReadFile(dir_ / "new.bit"), expected);
+    fs::remove(dir_ / "new.bit");
+  }
 }
 
 TEST_F(FileCommandsTest, SaveAsWritesNothingForOtherKindsOrWithoutAPath) {
@@ -141,6 +153,9 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
     }
   }
   EXPECT_EQ(OpenDescriptorCount(), descriptors);
+#ifdef _WIN32
+  EXPECT_EQ(ReadFile(dir_ / "read-only.bit"), ByteVector(10, 0xAA));
+#endif
 
   Open(canvas_, dir_ / "old.bit");
   SaveAs(canvas_, dir_ / "after.bit");
@@ -151,7 +166,7 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
 TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs a file size limit, which Windows does not have; the Windows file "
-                  "layer's failures are in ReplaceFileContentsWin32Test";
+                  "layer's failures are in SaveFileWin32Test";
 #else
   WriteFile(dir_ / "keep.bmp", ByteVector{1, 2, 3});
   WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));

@@ -255,7 +255,7 @@ TEST(RegularFileWin32Test, DriveAndLongFormsOfOrdinaryFiles) {
 }
 
 // Every target a save must leave exactly as it was, with nothing new beside it.
-TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
+TEST(SaveFileWin32Test, TargetsNeverReplaced) {
   struct Case {
     const char* name;
     std::function<void(const fs::path&)> make;
@@ -303,7 +303,7 @@ TEST(ReplaceFileContentsWin32Test, TargetsNeverReplaced) {
 
 // A target that another program has open: replaced only when that program lets files be
 // deleted under it (as Windows' own editors do), else the save fails and changes nothing.
-TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
+TEST(SaveFileWin32Test, TargetHeldOpenByAnotherProgram) {
   struct Case {
     const char* how;
     DWORD share;
@@ -348,7 +348,7 @@ TEST(ReplaceFileContentsWin32Test, TargetHeldOpenByAnotherProgram) {
 }
 
 // What a replaced file keeps: its attributes, and every name it has.
-TEST(ReplaceFileContentsWin32Test, ReplacedFileKeepsWhatItWas) {
+TEST(SaveFileWin32Test, ReplacedFileKeepsWhatItWas) {
   for (const DWORD attribute : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_ARCHIVE}}) {
     SCOPED_TRACE(attribute);
     TempDir dir;
@@ -477,7 +477,7 @@ BOOL WINAPI FailingReplace(LPCWSTR replaced, LPCWSTR /*replacement*/, LPCWSTR ba
 
 // The new contents are on the disk before they take the old file's place, and a swap that
 // fails, also halfway, leaves the old file under its own name with nothing beside it.
-TEST(ReplaceFileContentsWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
+TEST(SaveFileWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
   {
     TempDir dir;
     WriteFile(dir / "a.bmp", ByteVector(10, 7));
@@ -526,7 +526,7 @@ TEST(ReplaceFileContentsWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
 // A disk with room for the picture but not for a second copy beside the old one: the save
 // writes the old file in place, as the Linux build does. Run through small_disk.sh, which
 // gives the test a small disk of its own.
-TEST(ReplaceFileContentsWin32Test, SmallDiskWithRoomForOneCopy) {
+TEST(SaveFileWin32Test, SmallDiskWithRoomForOneCopy) {
   const char* disk = std::getenv("DOTLOOM_SMALL_DISK");
   if (disk == nullptr) GTEST_SKIP() << "needs the small disk of small_disk.sh";
   const fs::path folder = fs::path(disk) / "one-copy";
