@@ -12,8 +12,8 @@
 namespace dotloom::bench {
 
 using testing::ByteVector;
-using testing::FixedDialog;
 using testing::ReadFile;
+using testing::ScriptedDialog;
 using testing::TempDir;
 using testing::WriteFile;
 

@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Canvas canvas;
-  bench::FixedDialog dialog(argv[2]);
+  bench::ScriptedDialog dialog(argv[2]);
   const auto start = std::chrono::steady_clock::now();
   if (mode == "open") RunOpenCommand(canvas, dialog);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;

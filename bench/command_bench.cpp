@@ -54,7 +54,7 @@ struct Fixture {
     WriteBmp24(dir / "open.bmp", kBmpWidth, kBmpHeight);
     bmp_bytes = ReadFile(dir / "open.bmp");
     // The canvas every save writes: a BMP background with a Bitfile drawn over it.
-    FixedDialog bmp(dir / "open.bmp");
+    ScriptedDialog bmp(dir / "open.bmp");
     RunOpenCommand(canvas, bmp);
     BitfileCodec::Decode(dir / "open.bit", canvas);
   }
@@ -72,7 +72,7 @@ Fixture& Files() {
 // --- Open .bit -------------------------------------------------------------------------------
 
 void OpenBitfile(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "open.bit");
+  ScriptedDialog dialog(Files().dir / "open.bit");
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);
@@ -116,7 +116,7 @@ BENCHMARK(OpenBitfileSameCalls)->Name("calls/open + fstat + pread 576 + close");
 // --- Save As .bit ----------------------------------------------------------------------------
 
 void SaveBitfile(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "saved.bit");
+  ScriptedDialog dialog(Files().dir / "saved.bit");
   for (auto _ : state) RunSaveAsCommand(Files().canvas, dialog);
   if (fs::file_size(Files().dir / "saved.bit") != BitfileCodec::BitfileSize) {
     state.SkipWithError("the Bitfile was not written");
@@ -168,7 +168,7 @@ BENCHMARK(SaveBitfileStatxCalls)->Name("calls/open + statx(type) + pwrite 576 + 
 // --- Open .bmp -------------------------------------------------------------------------------
 
 void OpenBmp(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "open.bmp");
+  ScriptedDialog dialog(Files().dir / "open.bmp");
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);
@@ -206,7 +206,7 @@ QByteArray EncodeBmp(const QImage& image) {
 }
 
 void SaveBmp(benchmark::State& state) {
-  FixedDialog dialog(Files().dir / "saved.bmp");
+  ScriptedDialog dialog(Files().dir / "saved.bmp");
   for (auto _ : state) RunSaveAsCommand(Files().canvas, dialog);
   if (!fs::exists(Files().dir / "saved.bmp")) state.SkipWithError("the BMP was not written");
 }

@@ -43,7 +43,7 @@ const BmpFile& FileOfSide(int side) {
 
 // Opens file again and again; its pixel (x, y) is black only when the picture arrived.
 void MeasureOpen(benchmark::State& state, const BmpFile& file, int x, int y) {
-  FixedDialog dialog(file.path);
+  ScriptedDialog dialog(file.path);
   Canvas canvas;
   for (auto _ : state) {
     RunOpenCommand(canvas, dialog);

@@ -20,7 +20,7 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
+using testing::ScriptedDialog;
 
 // The folder the file is written to, removed when the fuzzer exits.
 class Folder {
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   canvas.SetPicture(Picture(10, 10, Rgb(1, 2, 3)));
   canvas.PSet(97, 50);
   const Picture before = canvas.picture();
-  FixedDialog dialog(path);
+  ScriptedDialog dialog(path);
   RunOpenCommand(canvas, dialog);
 
   const bool bitmap = data[0] % 4 == 1 || data[0] % 4 == 2;

@@ -9,13 +9,11 @@
 
 namespace dotloom {
 
-// The picture control: a child window whose sunken two-pixel client edge surrounds the
-// canvas, drawn at a whole-number scale so that each canvas pixel is a square block.
+// The picture control: a child window whose sunken client edge surrounds the canvas, as the
+// window's description sizes them, drawn at a whole-number scale so that each canvas pixel
+// is a square block. At scale 1 the edge is as wide as the system's client edge at 96 dpi.
 class PictureBox {
  public:
-  // The edge on each side at scale 1, as wide as the system's client edge at 96 dpi.
-  static constexpr int kBorder = 2;
-
   // The child window is created at (0, 0) of parent and destroyed with it.
   PictureBox(HWND parent, int id);
   PictureBox(const PictureBox&) = delete;
@@ -28,7 +26,7 @@ class PictureBox {
   int scale() const { return scale_; }
 
   // Sizes the control so that its interior holds the canvas at scale, inside an edge of
-  // kBorder * scale pixels. Returns the control's outer size.
+  // window::kBorder * scale pixels. Returns the control's outer size.
   SIZE Place(int scale);
   // Redraws the interior from the canvas now, not at some later idle moment.
   void Refresh() const;

@@ -7,8 +7,10 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <type_traits>
 
@@ -66,6 +68,16 @@ class WindowDc {
   HWND window_;
   HDC dc_;
 };
+
+// UTF-8 text, as the shared code keeps it, in the UTF-16 the system's functions take.
+inline std::wstring ToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const auto length = static_cast<int>(text.size());
+  const int wide_length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), wide_length);
+  return wide;
+}
 
 // Registers the window class `name` of instance with procedure, once per process; describe
 // fills in the rest of the class (icons, cursor, background).

@@ -15,7 +15,7 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
+using testing::ScriptedDialog;
 
 }  // namespace
 
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
       for (const char* name : {"replay.bmp", "replay.bit"}) {
         fs::copy_file(entry.path(), folder / name, fs::copy_options::overwrite_existing);
         Canvas canvas;
-        FixedDialog dialog(folder / name);
+        ScriptedDialog dialog(folder / name);
         RunOpenCommand(canvas, dialog);
         if (!canvas.picture().empty()) ++loaded;
       }

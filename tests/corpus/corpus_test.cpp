@@ -173,7 +173,7 @@ class CorpusTest : public ::testing::Test {
     Canvas canvas;
     canvas.SetPicture(Previous());
     canvas.PSet(97, 50);
-    FixedDialog open(path);
+    ScriptedDialog open(path);
     Outcome run;
     run.heap_peak = heap_.PeakOf([&] { RunOpenCommand(canvas, open); });
     run.loaded = canvas.picture() != Previous();
@@ -181,7 +181,7 @@ class CorpusTest : public ::testing::Test {
     run.image = canvas.Image();
     for (const Colour colour : run.image.pixels()) EXPECT_EQ(colour & 0xFF000000U, 0U);
     const fs::path out = dir_ / "out.bit";
-    FixedDialog save(out);
+    ScriptedDialog save(out);
     RunSaveAsCommand(canvas, save);
     run.bits = ReadFile(out);
     fs::remove(out);
@@ -712,7 +712,7 @@ TEST_F(CorpusTest, BitfilesOfEverySizeReadTheirFirst576Bytes) {
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 11 + 3);
     WriteFile(dir_ / "in.bit", bytes);
     Canvas canvas;
-    FixedDialog open(dir_ / "in.bit");
+    ScriptedDialog open(dir_ / "in.bit");
     RunOpenCommand(canvas, open);
     ByteVector expected(576, 0);
     std::copy_n(bytes.begin(), std::min<std::size_t>(size, 576), expected.begin());

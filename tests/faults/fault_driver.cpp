@@ -35,9 +35,9 @@ namespace {
 using namespace dotloom;
 namespace fs = std::filesystem;
 
-using testing::FixedDialog;
 using testing::OpenDescriptorCount;
 using testing::ReadFile;
+using testing::ScriptedDialog;
 
 template <typename Function>
 Function Lookup(const char* name) {
@@ -67,9 +67,9 @@ bool NextCommandWorks(const Canvas& canvas) {
   const fs::path folder = pattern;
   const fs::path bit = folder / "next.bit";
   const fs::path bmp = folder / "next.bmp";
-  FixedDialog save_bit(bit);
-  FixedDialog save_bmp(bmp);
-  FixedDialog open_bmp(bmp);
+  ScriptedDialog save_bit(bit);
+  ScriptedDialog save_bmp(bmp);
+  ScriptedDialog open_bmp(bmp);
   RunSaveAsCommand(canvas, save_bit);
   RunSaveAsCommand(canvas, save_bmp);
   const BitfileCodec::Bytes expected = BitfileCodec::EncodeBytes(canvas);
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   if (arm != nullptr) arm(1);
   for (long i = 0; i < repeat; ++i) {
     if (i == 100 && heap_live != nullptr) heap_after_warm_up = heap_live();
-    FixedDialog dialog(path);
+    ScriptedDialog dialog(path);
     if (command == "open") {
       RunOpenCommand(canvas, dialog);
     } else {
