@@ -12,12 +12,10 @@
 #include <span>
 #include <string>
 
-#include "files/unique_handle.h"
+#include "base/system_error.h"
+#include "base/unique_handle.h"
 
 namespace dotloom::posix {
-
-[[noreturn]] void ThrowErrno(int error, const std::string& what);
-[[noreturn]] inline void ThrowErrno(const std::string& what) { ThrowErrno(errno, what); }
 
 // Runs call until it succeeds or fails with something other than EINTR.
 template <typename Call>

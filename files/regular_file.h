@@ -8,7 +8,7 @@
 #include <span>
 #include <utility>
 
-#include "files/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace dotloom {
 

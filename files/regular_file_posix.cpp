@@ -20,15 +20,7 @@
 namespace dotloom {
 namespace fs = std::filesystem;
 
-// Linux releases the descriptor even when close fails, so it is never closed twice; EINTR
-// is no failure here.
-bool FileTraits::Close(int fd) { return ::close(fd) == 0 || errno == EINTR; }
-
 namespace posix {
-
-void ThrowErrno(int error, const std::string& what) {
-  throw std::system_error(error, std::generic_category(), what);
-}
 
 UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode) {
   return UniqueFile(Retried([&] { return ::openat(folder, name, flags | O_CLOEXEC, mode); }));

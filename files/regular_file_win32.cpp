@@ -11,16 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/system_error.h"
 #include "files/regular_file.h"
 #include "files/win32_path.h"
-#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace fs = std::filesystem;
 using win32::ThrowError;
 using win32::ThrowLastError;
-
-bool FileTraits::Close(Handle handle) { return ::CloseHandle(handle) != FALSE; }
 
 namespace win32files {
 namespace {

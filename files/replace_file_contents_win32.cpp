@@ -9,9 +9,9 @@
 #include <string>
 #include <utility>
 
+#include "base/system_error.h"
 #include "files/replace_file_contents.h"
 #include "files/win32_path.h"
-#include "platform/win32/win32_support.h"
 
 namespace dotloom {
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "files/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace dotloom::win32files {
 

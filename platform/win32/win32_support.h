@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
 // What every Windows part of the program shares: owners for the system's handles, one way
-// to turn a failed call into an exception, and the plumbing of a window class. It needs
-// nothing of the program but the file layer's owner, so the file layer uses it too.
+// to turn a failed call into an exception (base/), and the plumbing of a window class.
 #pragma once
 
 #include <windows.h>
@@ -14,17 +13,12 @@
 #include <system_error>
 #include <type_traits>
 
-#include "files/unique_handle.h"
+#include "base/system_error.h"
+#include "base/unique_handle.h"
 
 namespace dotloom::win32 {
 
-// Failures travel as std::system_error carrying the system's own error code.
-[[noreturn]] inline void ThrowError(DWORD error, const std::string& what) {
-  throw std::system_error(static_cast<int>(error), std::system_category(), what);
-}
-[[noreturn]] inline void ThrowLastError(const std::string& what) {
-  ThrowError(::GetLastError(), what);
-}
+// ThrowError and ThrowLastError are base/system_error.h's, in this namespace.
 
 // A window is cut off from its object before it goes, so that no message reaches a
 // half-destroyed object.
@@ -44,7 +38,7 @@ struct Closer {
 template <typename Handle, auto close>
 using UniquePointerHandle = std::unique_ptr<std::remove_pointer_t<Handle>, Closer<close>>;
 
-// One owner per kind of handle. A file, pipe or mailslot HANDLE is the file layer's.
+// One owner per kind of handle. A file, pipe or mailslot HANDLE is base/'s UniqueFile.
 using UniqueFile = dotloom::UniqueFile;
 using UniqueWindow = UniquePointerHandle<HWND, &CutOffAndDestroy>;
 // Only until the menu is attached to a window, which then owns it.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 namespace dotloom {
@@ -45,17 +46,31 @@ class UniqueHandle {
   Handle handle_ = Traits::None();
 };
 
-// An open file: a descriptor on POSIX, a HANDLE on Windows. Close is each system's own.
-struct FileTraits {
-#ifdef _WIN32
-  using Handle = void*;  // HANDLE, without windows.h in every file that reads a file
-  static Handle None() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }
-#else
-  using Handle = int;
-  static constexpr Handle None() { return -1; }
-#endif
-  static bool Close(Handle handle);
+// The traits of most handles in one line: the type, the value that means none (nullptr, or
+// a number such as -1, which a pointer handle takes bit for bit), and a close function whose
+// result is true, or a Windows BOOL other than FALSE, when the close worked.
+template <typename H, auto kNone, auto kClose>
+struct HandleTraits {
+  using Handle = H;
+  static Handle None() {
+    if constexpr (std::is_pointer_v<H> && std::is_integral_v<decltype(kNone)>) {
+      return reinterpret_cast<Handle>(static_cast<std::intptr_t>(kNone));
+    } else {
+      return static_cast<Handle>(kNone);
+    }
+  }
+  static bool Close(Handle handle) { return static_cast<bool>(kClose(handle)); }
 };
-using UniqueFile = UniqueHandle<FileTraits>;
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows (without windows.h in every file
+// that reads a file). -1 is "none" on both: INVALID_HANDLE_VALUE on Windows.
+#ifdef _WIN32
+using FileHandle = void*;
+#else
+using FileHandle = int;
+#endif
+// The system's own close; on Linux the descriptor is gone even when the close fails.
+bool CloseFileHandle(FileHandle handle);
+using UniqueFile = UniqueHandle<HandleTraits<FileHandle, -1, &CloseFileHandle>>;
 
 }  // namespace dotloom
