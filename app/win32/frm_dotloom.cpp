@@ -18,6 +18,7 @@ const std::wstring& ClassName() {
   static const std::wstring name = win32::ToWide(window::kFormName);
   return name;
 }
+
 // A fixed frame: nothing in the window follows a change of size, so none is offered.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = 0;
@@ -48,7 +49,7 @@ win32::UniqueMenu MakeMenuBar(HMENU& file_menu) {
                            win32::ToWide(window::kFileMenuText).c_str()) == FALSE) {
     win32::ThrowLastError("cannot make the menu");
   }
-  file_menu = file.release();  // the bar owns it now
+  file_menu = file.Release();  // the bar owns it now
   return bar;
 }
 
@@ -64,7 +65,7 @@ frmDotloom::frmDotloom(HINSTANCE instance) {
                       bar.get(), instance, this) == nullptr) {
     win32::ThrowLastError("cannot create the main window");
   }
-  bar.release();  // the window owns it now
+  static_cast<void>(bar.Release());  // the window owns it now
 
   picture1_.emplace(hwnd(), window::kPicture1Id);
   common_dialog1_.SetOwner(hwnd());
@@ -145,7 +146,7 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       return 0;
     case WM_NCDESTROY:
       // The handle may be given to another window from now on.
-      static_cast<void>(window_.release());
+      static_cast<void>(window_.Release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     default:
       break;
@@ -156,7 +157,7 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 LRESULT CALLBACK frmDotloom::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = win32::SelfOf<frmDotloom>(hwnd, message, lparam);
   if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_.reset(hwnd);
+  if (message == WM_NCCREATE) self->window_.Reset(hwnd);
   // No exception may cross into the system's code; the commands already catch their own.
   try {
     return self->Handle(hwnd, message, wparam, lparam);

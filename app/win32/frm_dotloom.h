@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "platform/win32/common_dialog.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/picture_box.h"
-#include "platform/win32/win32_support.h"
 #include "window/window_description.h"
 
 namespace dotloom {

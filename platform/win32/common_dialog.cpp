@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/win32/win32_support.h"
+#include "base/system_error.h"
+#include "platform/win32/handles.h"
 
 namespace dotloom {
 namespace {
@@ -35,7 +36,7 @@ const DialogLibrary& Dialogs() {
   static const DialogLibrary library = [] {
     DialogLibrary loaded;
     // Only the system's own copy, never one planted beside the program.
-    loaded.module.reset(LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    loaded.module.Reset(LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (loaded.module) {
       loaded.open = Find<DialogFunction>(loaded.module.get(), "GetOpenFileNameW");
       loaded.save = Find<DialogFunction>(loaded.module.get(), "GetSaveFileNameW");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/win32_support.h"
 #include "window/window_description.h"
 
@@ -39,34 +40,32 @@ PictureBox::PictureBox(HWND parent, int id) : canvas_(SystemColourOf(window::kCa
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   RegisterClassOnce(instance, &PictureBox::WindowProc);
   // The control id travels in the menu-handle parameter for child windows.
-  window_.reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
+  window_.Reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this));
   if (!window_) win32::ThrowLastError("cannot create the picture control");
 }
 
-SIZE PictureBox::Place(int scale) {
+void PictureBox::Place(int scale) {
   scale_ = scale;
-  const window::Size outer = window::PictureSize(scale);
-  const SIZE size{outer.width, outer.height};
+  const window::Size size = window::PictureSize(scale);
   // The frame is computed afresh, as its width follows the scale.
-  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy,
+  SetWindowPos(hwnd(), nullptr, 0, 0, size.width, size.height,
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   InvalidateRect(hwnd(), nullptr, FALSE);
-  return size;
 }
 
 // The client edge keeps its look at every scale: each of its two lines becomes scale pixels
 // wide, so the whole control grows by the same whole factor as the canvas inside it.
 void PictureBox::PaintEdge() const {
-  const win32::WindowDc dc(hwnd());
-  if (dc.get() == nullptr) return;
+  const win32::UniqueWindowDc dc({hwnd(), GetWindowDC(hwnd())});
+  if (!dc) return;
   RECT frame{};
   GetWindowRect(hwnd(), &frame);
   RECT line{0, 0, frame.right - frame.left, frame.bottom - frame.top};
   static_assert(window::kBorder == 2, "one system edge per line");
   for (const UINT edge : {UINT{BDR_SUNKENOUTER}, UINT{BDR_SUNKENINNER}}) {
     for (int i = 0; i < scale_; ++i) {
-      DrawEdge(dc.get(), &line, edge, BF_RECT);
+      DrawEdge(dc.get().dc, &line, edge, BF_RECT);
       InflateRect(&line, -1, -1);
     }
   }
@@ -115,7 +114,7 @@ LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
   switch (message) {
     case WM_NCDESTROY:
       // Gone with its parent: the handle may be given to another window from now on.
-      if (self != nullptr) static_cast<void>(self->window_.release());
+      if (self != nullptr) static_cast<void>(self->window_.Release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCCALCSIZE:
       // The edge is drawn here rather than by the system, whose client edge follows the dpi

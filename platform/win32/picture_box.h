@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "image/canvas.h"
-#include "platform/win32/win32_support.h"
+#include "platform/win32/handles.h"
 
 namespace dotloom {
 
@@ -26,8 +26,8 @@ class PictureBox {
   int scale() const { return scale_; }
 
   // Sizes the control so that its interior holds the canvas at scale, inside an edge of
-  // window::kBorder * scale pixels. Returns the control's outer size.
-  SIZE Place(int scale);
+  // window::kBorder * scale pixels: window::PictureSize(scale) in all.
+  void Place(int scale);
   // Redraws the interior from the canvas now, not at some later idle moment.
   void Refresh() const;
 
