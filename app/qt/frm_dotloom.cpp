@@ -9,22 +9,30 @@
 #include <QMenuBar>
 #include <QWidget>
 #include <QtMath>
+#include <string_view>
 
-#include "commands/file_commands.h"
 #include "image/bitfile_codec.h"
 #include "image/pixel_scale.h"
+#include "window/window_description.h"
 
 namespace dotloom {
+namespace {
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
 
 frmDotloom::frmDotloom(QWidget* parent)
     : QMainWindow(parent), picture1_(nullptr), common_dialog1_(this) {
-  setObjectName(QStringLiteral("frmDotloom"));
-  setWindowTitle(QStringLiteral("Dotloom"));
-  common_dialog1_.SetFilter(kFilter);
+  setObjectName(FromUtf8(window::kFormName));
+  setWindowTitle(FromUtf8(window::kCaption));
+  window::SetUpCommonDialog1(common_dialog1_);
 
   auto* client = new QWidget(this);
   picture1_ = new PictureBox(client);
-  picture1_->setObjectName(QStringLiteral("Picture1"));
+  picture1_->setObjectName(FromUtf8(window::kPicture1Name));
   // What a screen reader announces; it has no caption of its own to read.
   picture1_->setAccessibleName(QStringLiteral("Canvas"));
   picture1_->setAccessibleDescription(
@@ -32,14 +40,21 @@ frmDotloom::frmDotloom(QWidget* parent)
   picture1_->move(0, 0);
   setCentralWidget(client);
 
-  mnu_file_ = menuBar()->addMenu(QStringLiteral("&File"));
-  mnu_file_open_ = mnu_file_->addAction(QStringLiteral("&Open"));
-  mnu_save_as_ = mnu_file_->addAction(QStringLiteral("&Save As..."));
-  mnu_file_->setObjectName(QStringLiteral("mnuFile"));
-  mnu_file_open_->setObjectName(QStringLiteral("mnuFileOpen"));
-  mnu_save_as_->setObjectName(QStringLiteral("mnuSaveAs"));
-  connect(mnu_file_open_, &QAction::triggered, this, &frmDotloom::mnuFileOpen_Click);
-  connect(mnu_save_as_, &QAction::triggered, this, &frmDotloom::mnuSaveAs_Click);
+  mnu_file_ = menuBar()->addMenu(FromUtf8(window::kFileMenuText));
+  mnu_file_->setObjectName(FromUtf8(window::kFileMenuName));
+  for (const window::MenuItem& item : window::kFileMenuItems) {
+    QAction* action = mnu_file_->addAction(FromUtf8(item.text));
+    action->setObjectName(FromUtf8(item.name));
+    connect(action, &QAction::triggered, this, [this, command = item.command] {
+      window::RunThenRepaint(command, picture1_->canvas(), common_dialog1_,
+                             [this] { picture1_->update(); });
+    });
+    if (item.command == window::Command::kOpen) {
+      mnu_file_open_ = action;
+    } else {
+      mnu_save_as_ = action;
+    }
+  }
 
   // Nothing in the window follows a change of size, so the window does not offer one.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -59,34 +74,20 @@ bool frmDotloom::event(QEvent* event) {
 
 void frmDotloom::FitToScreen() {
   picture1_->FitToScreen();
-  // The client area holds the picture control and, beside it, a column as wide as a canvas
-  // pixel that shows the window's own background; the control's bottom edge is the window's.
-  // Qt makes a window round(logical size x ratio) device pixels large: the client area gets
-  // the fewest logical pixels that make it reach those device pixels, and that make the
-  // whole window a whole number of device pixels, which a Wayland compositor shows without
+  // The client area's size is given in device pixels; its bottom edge is the window's. Qt
+  // makes a window round(logical size x ratio) device pixels large: the client area gets the
+  // fewest logical pixels that make it reach those device pixels, and that make the whole
+  // window a whole number of device pixels, which a Wayland compositor shows without
   // resampling. The canvas stays in the top-left corner, also should the menu bar be wider.
   const qreal ratio = devicePixelRatioF();
-  const QSize device = picture1_->DeviceSize();
+  const window::Size device = window::ClientSize(picture1_->scale());
   const auto fewest = [&](qreal device_pixels) { return qCeil((device_pixels - 0.5) / ratio); };
   const int top = menuBar()->sizeHint().height();
-  const int width = WholeDeviceLength(
-      qMax(fewest(device.width() + picture1_->scale()), menuBar()->sizeHint().width()), ratio);
+  const int width =
+      WholeDeviceLength(qMax(fewest(device.width), menuBar()->sizeHint().width()), ratio);
   const int height =
-      WholeDeviceLength(fewest(qCeil(top * ratio - 1e-6) + device.height()), ratio) - top;
+      WholeDeviceLength(fewest(qCeil(top * ratio - 1e-6) + device.height), ratio) - top;
   centralWidget()->setMinimumSize(width, height);
-}
-
-// The canvas is repainted after every command, also one that failed midway: a failed Open
-// may already have cleared it or drawn part of a Bitfile.
-
-void frmDotloom::mnuFileOpen_Click() {
-  RunOpenCommand(picture1_->canvas(), common_dialog1_);
-  picture1_->update();
-}
-
-void frmDotloom::mnuSaveAs_Click() {
-  RunSaveAsCommand(picture1_->canvas(), common_dialog1_);
-  picture1_->update();
 }
 
 }  // namespace dotloom

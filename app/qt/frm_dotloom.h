@@ -17,9 +17,6 @@ class frmDotloom : public QMainWindow {  // NOLINT(readability-identifier-naming
   Q_OBJECT
 
  public:
-  static inline const QString kFilter =
-      QStringLiteral("Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*");
-
   explicit frmDotloom(QWidget* parent = nullptr);
 
   PictureBox* Picture1() const { return picture1_; }
@@ -34,14 +31,12 @@ class frmDotloom : public QMainWindow {  // NOLINT(readability-identifier-naming
  private:
   // Sizes the canvas and the client area for the screen's device-pixel ratio.
   void FitToScreen();
-  void mnuFileOpen_Click();
-  void mnuSaveAs_Click();
 
   PictureBox* picture1_;
   CommonDialog common_dialog1_;
-  QMenu* mnu_file_;
-  QAction* mnu_file_open_;
-  QAction* mnu_save_as_;
+  QMenu* mnu_file_ = nullptr;
+  QAction* mnu_file_open_ = nullptr;
+  QAction* mnu_save_as_ = nullptr;
 };
 
 }  // namespace dotloom

@@ -3,44 +3,53 @@
 #include "app/win32/frm_dotloom.h"
 
 #include <algorithm>
+#include <string>
 
 #include "app/win32/resources.h"
-#include "commands/file_commands.h"
 #include "image/pixel_scale.h"
 #include "platform/win32/win32_support.h"
+#include "window/window_description.h"
 
 namespace dotloom {
 namespace {
 
-constexpr wchar_t kClassName[] = L"frmDotloom";
+// The window class is named after the form.
+const std::wstring& ClassName() {
+  static const std::wstring name = win32::ToWide(window::kFormName);
+  return name;
+}
+
 // A fixed frame: nothing in the window follows a change of size, so none is offered.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = 0;
 
 void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
-  win32::RegisterWindowClassOnce(instance, kClassName, procedure, [&](WNDCLASSEXW& window_class) {
-    window_class.hIcon = static_cast<HICON>(LoadImageW(
-        instance, MAKEINTRESOURCEW(IDI_DOTLOOM), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-    window_class.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM),
-                                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
-    // The form's own background, shown in the column beside the picture control.
-    window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  });
+  win32::RegisterWindowClassOnce(
+      instance, ClassName().c_str(), procedure, [&](WNDCLASSEXW& window_class) {
+        window_class.hIcon = static_cast<HICON>(LoadImageW(
+            instance, MAKEINTRESOURCEW(IDI_DOTLOOM), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+        window_class.hIconSm = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDI_DOTLOOM), IMAGE_ICON,
+                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);  // NOLINT: the system's cursor id
+        // The form's own background, shown in the column beside the picture control.
+        window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+      });
 }
 
-// "&File" with "&Open" and "&Save As...": no shortcut keys, separators or other items.
 win32::UniqueMenu MakeMenuBar(HMENU& file_menu) {
   win32::UniqueMenu bar(CreateMenu());
   win32::UniqueMenu file(CreatePopupMenu());
-  if (!bar || !file ||
-      AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuFileOpenId, L"&Open") == FALSE ||
-      AppendMenuW(file.get(), MF_STRING, frmDotloom::kMnuSaveAsId, L"&Save As...") == FALSE ||
-      AppendMenuW(bar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(file.get()), L"&File") == FALSE) {
+  bool made = bar && file;
+  for (const window::MenuItem& item : window::kFileMenuItems) {
+    made = made &&
+           AppendMenuW(file.get(), MF_STRING, item.id, win32::ToWide(item.text).c_str()) != FALSE;
+  }
+  if (!made || AppendMenuW(bar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(file.get()),
+                           win32::ToWide(window::kFileMenuText).c_str()) == FALSE) {
     win32::ThrowLastError("cannot make the menu");
   }
-  file_menu = file.release();  // the bar owns it now
+  file_menu = file.Release();  // the bar owns it now
   return bar;
 }
 
@@ -51,16 +60,16 @@ frmDotloom::frmDotloom(HINSTANCE instance) {
   win32::UniqueMenu bar = MakeMenuBar(mnu_file_);
   // window_ takes the handle as the window is made (WM_NCCREATE), so that a failure from here
   // on destroys it.
-  if (CreateWindowExW(kExStyle, kClassName, L"Dotloom", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, bar.get(), instance,
-                      this) == nullptr) {
+  if (CreateWindowExW(kExStyle, ClassName().c_str(), win32::ToWide(window::kCaption).c_str(),
+                      kStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                      bar.get(), instance, this) == nullptr) {
     win32::ThrowLastError("cannot create the main window");
   }
-  bar.release();  // the window owns it now
+  static_cast<void>(bar.Release());  // the window owns it now
 
-  picture1_.emplace(hwnd(), kPicture1Id);
+  picture1_.emplace(hwnd(), window::kPicture1Id);
   common_dialog1_.SetOwner(hwnd());
-  common_dialog1_.SetFilter(kFilter);
+  window::SetUpCommonDialog1(common_dialog1_);
   FitTo(GetDpiForWindow(hwnd()), nullptr);
 }
 
@@ -72,9 +81,9 @@ void frmDotloom::Show(int show_command) const {
 void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
   // A whole factor, so that a canvas pixel stays a square block of screen pixels.
   const int scale = PixelScale(static_cast<double>(dpi) / USER_DEFAULT_SCREEN_DPI);
-  const SIZE picture = picture1_->Place(scale);
-  // One canvas column wider than the picture control: the form's own background shows there.
-  const SIZE client{picture.cx + scale, picture.cy};
+  picture1_->Place(scale);
+  const window::Size client_size = window::ClientSize(scale);
+  const SIZE client{client_size.width, client_size.height};
 
   RECT outer{0, 0, client.cx, client.cy};
   AdjustWindowRectExForDpi(&outer, kStyle, TRUE, kExStyle, dpi);
@@ -101,30 +110,20 @@ void frmDotloom::FitTo(UINT dpi, const RECT* suggested) {
   }
 }
 
-// The canvas is repainted after every command, also one that failed midway: a failed Open
-// may already have cleared it or drawn part of a Bitfile.
-
-void frmDotloom::mnuFileOpen_Click() {
-  RunOpenCommand(picture1_->canvas(), common_dialog1_);
-  picture1_->Refresh();
-}
-
-void frmDotloom::mnuSaveAs_Click() {
-  RunSaveAsCommand(picture1_->canvas(), common_dialog1_);
-  picture1_->Refresh();
+void frmDotloom::Click(window::Command command) {
+  window::RunThenRepaint(command, picture1_->canvas(), common_dialog1_,
+                         [this] { picture1_->Refresh(); });
 }
 
 LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wparam) == 0 && picture1_) {  // from a menu
-        if (LOWORD(wparam) == kMnuFileOpenId) {
-          mnuFileOpen_Click();
-          return 0;
-        }
-        if (LOWORD(wparam) == kMnuSaveAsId) {
-          mnuSaveAs_Click();
-          return 0;
+        for (const window::MenuItem& item : window::kFileMenuItems) {
+          if (LOWORD(wparam) == item.id) {
+            Click(item.command);
+            return 0;
+          }
         }
       }
       break;
@@ -147,7 +146,7 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       return 0;
     case WM_NCDESTROY:
       // The handle may be given to another window from now on.
-      static_cast<void>(window_.release());
+      static_cast<void>(window_.Release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     default:
       break;
@@ -158,7 +157,7 @@ LRESULT frmDotloom::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 LRESULT CALLBACK frmDotloom::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = win32::SelfOf<frmDotloom>(hwnd, message, lparam);
   if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
-  if (message == WM_NCCREATE) self->window_.reset(hwnd);
+  if (message == WM_NCCREATE) self->window_.Reset(hwnd);
   // No exception may cross into the system's code; the commands already catch their own.
   try {
     return self->Handle(hwnd, message, wparam, lparam);

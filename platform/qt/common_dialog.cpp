@@ -29,23 +29,20 @@ QStringList CommonDialog::ToNameFilters(const QString& filter) {
   return name_filters;
 }
 
-void CommonDialog::ShowOpen() { Show(false); }
-
-void CommonDialog::ShowSave() { Show(true); }
-
-void CommonDialog::Show(bool save) {
+std::optional<std::filesystem::path> CommonDialog::Ask(Purpose purpose,
+                                                       const std::filesystem::path& folder) {
+  const bool save = purpose == Purpose::kSave;
   QFileDialog dialog(parent_);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  const QStringList name_filters = ToNameFilters(filter_);
+  const QStringList name_filters = ToNameFilters(QString::fromStdString(Filter()));
   if (!name_filters.isEmpty()) dialog.setNameFilters(name_filters);
-  // Start in the folder of the last file, as the object remembers it.
-  if (!file_name_.empty()) dialog.setDirectory(ToQString(file_name_.parent_path()));
+  if (!folder.empty()) dialog.setDirectory(ToQString(folder));
 
-  file_name_.clear();
-  if (dialog.exec() != QDialog::Accepted) return;
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
-  if (!chosen.isEmpty()) file_name_ = ToPath(chosen.constFirst());
+  if (chosen.isEmpty()) return std::nullopt;
+  return ToPath(chosen.constFirst());
 }
 
 }  // namespace dotloom

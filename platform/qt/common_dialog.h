@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <filesystem>
+#include <optional>
 
 #include "commands/file_dialog.h"
 
@@ -12,34 +13,22 @@ class QWidget;
 
 namespace dotloom {
 
-// The file dialog object of the main window, over QFileDialog.
-//
-// Filter keeps the classic "label|pattern|label|pattern" text; it is turned into Qt's name
-// filters when a dialog is shown. Properties outlive each dialog, like the object itself.
+// The file dialog object of the main window, shown as a QFileDialog.
 class CommonDialog : public FileDialog {
  public:
   explicit CommonDialog(QWidget* parent = nullptr) : parent_(parent) {}
-
-  const QString& Filter() const { return filter_; }
-  void SetFilter(const QString& filter) { filter_ = filter; }
-
-  std::filesystem::path FileName() const override { return file_name_; }
-
-  // Both leave FileName empty when the dialog is cancelled.
-  void ShowOpen() override;
-  void ShowSave() override;
 
   // "Bitfile (*.bit)|*.bit|..." as Qt's name filters, e.g. "Bitfile (*.bit)". "*.*" means
   // every file, as on the desktop it comes from, so it becomes "*"; on its own "*.*" would
   // hide names without a dot, a Bitfile named "bit" among them.
   static QStringList ToNameFilters(const QString& filter);
 
- private:
-  void Show(bool save);
+ protected:
+  std::optional<std::filesystem::path> Ask(Purpose purpose,
+                                           const std::filesystem::path& folder) override;
 
+ private:
   QWidget* parent_;
-  QString filter_;
-  std::filesystem::path file_name_;
 };
 
 }  // namespace dotloom

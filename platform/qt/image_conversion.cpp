@@ -2,6 +2,8 @@
 // Copyright (c) 2026 The Dotloom authors
 #include "platform/qt/image_conversion.h"
 
+#include "window/window_description.h"
+
 namespace dotloom {
 
 QImage ToQImage(const Picture& picture) {
@@ -9,8 +11,8 @@ QImage ToQImage(const Picture& picture) {
   for (int y = 0; y < picture.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < picture.width(); ++x) {
-      const Colour colour = picture.At(x, y);
-      line[x] = qRgb(Red(colour), Green(colour), Blue(colour));
+      // Opaque, as the format wants.
+      line[x] = 0xFF000000U | window::ToScreenPixel(picture.At(x, y));
     }
   }
   return image;

@@ -16,6 +16,7 @@
 
 #include "image/pixel_scale.h"
 #include "platform/qt/image_conversion.h"
+#include "window/window_description.h"
 
 namespace dotloom {
 namespace {
@@ -25,11 +26,20 @@ Colour ToColour(const QColor& colour) {
              static_cast<std::uint8_t>(colour.blue()));
 }
 
+Colour SystemColourOf(window::SystemColour colour) {
+  QPalette::ColorRole role = QPalette::HighlightedText;
+  switch (colour) {
+    case window::SystemColour::kHighlightText:
+      role = QPalette::HighlightedText;
+      break;
+  }
+  return ToColour(QApplication::palette().color(QPalette::Active, role));
+}
+
 // The border and the canvas, in device pixels, at scale.
 QSize OuterSize(int scale) {
-  return QSize(Canvas::kWidth + 2 * PictureBox::kBorder,
-               Canvas::kHeight + 2 * PictureBox::kBorder) *
-         scale;
+  const window::Size size = window::PictureSize(scale);
+  return {size.width, size.height};
 }
 
 // Each pixel of image as a scale x scale block.
@@ -47,9 +57,10 @@ QImage Enlarged(const QImage& image, int scale) {
 // The classic sunken edge, two lines each scale device pixels wide: the outer one dark at the
 // top and left and light at the bottom and right, the inner one shadow and midlight.
 void DrawSunkenEdge(QPainter& painter, const QSize& size, int scale, const QPalette& palette) {
+  static_assert(window::kBorder == 2, "one colour pair per line of the edge");
   const QColor lines[2][2] = {{palette.color(QPalette::Dark), palette.color(QPalette::Light)},
                               {palette.color(QPalette::Shadow), palette.color(QPalette::Midlight)}};
-  for (int i = 0; i < 2 * scale; ++i) {
+  for (int i = 0; i < window::kBorder * scale; ++i) {
     const QColor& top_left = lines[i / scale][0];
     const QColor& bottom_right = lines[i / scale][1];
     const int left = i;
@@ -66,9 +77,7 @@ void DrawSunkenEdge(QPainter& painter, const QSize& size, int scale, const QPale
 }  // namespace
 
 PictureBox::PictureBox(QWidget* parent)
-    : QWidget(parent),
-      canvas_(
-          ToColour(QApplication::palette().color(QPalette::Active, QPalette::HighlightedText))) {
+    : QWidget(parent), canvas_(SystemColourOf(window::kCanvasBackground)) {
   FitToScreen();
 }
 
@@ -86,7 +95,7 @@ void PictureBox::FitToScreen() {
   };
   setFixedSize(logical(device.width()), logical(device.height()));
   // Whole logical pixels cannot hold a fractional border; at a whole ratio this is exact.
-  const int border = qRound(kBorder * scale_ / ratio);
+  const int border = qRound(window::kBorder * scale_ / ratio);
   setContentsMargins(border, border, border, border);
   update();
 }
@@ -102,7 +111,7 @@ void PictureBox::paintEvent(QPaintEvent* /*event*/) {
   painter.setWorldTransform(QTransform::fromTranslate(origin.x(), origin.y()) *
                             to_device.inverted());
   DrawSunkenEdge(painter, OuterSize(scale), scale, palette());
-  painter.drawImage(QPoint(kBorder * scale, kBorder * scale),
+  painter.drawImage(QPoint(window::kBorder * scale, window::kBorder * scale),
                     Enlarged(ToQImage(canvas_.Image()), scale));
 }
 

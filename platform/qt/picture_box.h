@@ -9,15 +9,14 @@
 
 namespace dotloom {
 
-// The picture control: a sunken two-pixel border around the canvas. Both are drawn in whole
-// device pixels, each canvas pixel a PixelScale x PixelScale block, also where the screen's
-// device-pixel ratio is fractional and logical pixels cannot say where a device pixel lies.
+// The picture control: the canvas in its sunken edge, as the window's description sizes them.
+// Both are drawn in whole device pixels, each canvas pixel a PixelScale x PixelScale block,
+// also where the screen's device-pixel ratio is fractional and logical pixels cannot say
+// where a device pixel lies.
 class PictureBox : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kBorder = 2;
-
   explicit PictureBox(QWidget* parent = nullptr);
 
   Canvas& canvas() { return canvas_; }

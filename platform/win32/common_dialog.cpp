@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/win32/win32_support.h"
+#include "base/system_error.h"
+#include "platform/win32/handles.h"
 
 namespace dotloom {
 namespace {
@@ -35,7 +36,7 @@ const DialogLibrary& Dialogs() {
   static const DialogLibrary library = [] {
     DialogLibrary loaded;
     // Only the system's own copy, never one planted beside the program.
-    loaded.module.reset(LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    loaded.module.Reset(LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (loaded.module) {
       loaded.open = Find<DialogFunction>(loaded.module.get(), "GetOpenFileNameW");
       loaded.save = Find<DialogFunction>(loaded.module.get(), "GetSaveFileNameW");
@@ -51,22 +52,19 @@ const DialogLibrary& Dialogs() {
 
 }  // namespace
 
-std::wstring CommonDialog::ToDialogFilter(std::wstring_view filter) {
+std::wstring CommonDialog::ToDialogFilter(std::string_view filter) {
   if (filter.empty()) return {};
-  std::wstring dialog_filter(filter);
+  std::wstring dialog_filter = win32::ToWide(filter);
   std::replace(dialog_filter.begin(), dialog_filter.end(), L'|', L'\0');
   dialog_filter.push_back(L'\0');
   return dialog_filter;
 }
 
-void CommonDialog::ShowOpen() { Show(false); }
-
-void CommonDialog::ShowSave() { Show(true); }
-
-void CommonDialog::Show(bool save) {
-  const std::wstring dialog_filter = ToDialogFilter(filter_);
-  // Start in the folder of the last file, as the object remembers it.
-  const std::wstring initial_folder = file_name_.parent_path().wstring();
+std::optional<std::filesystem::path> CommonDialog::Ask(Purpose purpose,
+                                                       const std::filesystem::path& folder) {
+  const bool save = purpose == Purpose::kSave;
+  const std::wstring dialog_filter = ToDialogFilter(Filter());
+  const std::wstring initial_folder = folder.wstring();
   std::vector<wchar_t> buffer(kBufferSize, L'\0');
 
   OPENFILENAMEW dialog{};
@@ -82,16 +80,14 @@ void CommonDialog::Show(bool save) {
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
                  (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
 
-  file_name_.clear();
   const DialogLibrary& dialogs = Dialogs();
-  const BOOL chosen = save ? dialogs.save(&dialog) : dialogs.open(&dialog);
-  if (chosen == FALSE) {
+  if ((save ? dialogs.save(&dialog) : dialogs.open(&dialog)) == FALSE) {
     // 0 is a cancel; anything else, a name too long for the buffer among them, is a failure.
     const DWORD error = dialogs.error();
-    if (error == 0) return;
+    if (error == 0) return std::nullopt;
     win32::ThrowError(error, "file dialog failed");
   }
-  file_name_ = std::filesystem::path(buffer.data());
+  return std::filesystem::path(buffer.data());
 }
 
 }  // namespace dotloom

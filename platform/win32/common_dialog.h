@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,8 @@
 
 namespace dotloom {
 
-// The file dialog object of the main window, over the system's Explorer-style open and save
-// dialogs.
-//
-// Filter keeps the classic "label|pattern|label|pattern" text; it is turned into the form the
-// dialogs take when one is shown. Properties outlive each dialog, like the object itself.
+// The file dialog object of the main window, shown as the system's Explorer-style open and
+// save dialogs.
 class CommonDialog : public FileDialog {
  public:
   // Room for the longest path the system takes, so that no name is ever cut short.
@@ -25,25 +23,17 @@ class CommonDialog : public FileDialog {
   explicit CommonDialog(HWND owner = nullptr) : owner_(owner) {}
 
   void SetOwner(HWND owner) { owner_ = owner; }
-  const std::wstring& Filter() const { return filter_; }
-  void SetFilter(std::wstring_view filter) { filter_ = filter; }
 
-  std::filesystem::path FileName() const override { return file_name_; }
+  // The UTF-8 "Bitfile (*.bit)|*.bit|..." as the dialogs take it: UTF-16, every '|' a NUL,
+  // and a second NUL at the end (the one c_str() adds). Empty stays empty: no filter at all.
+  static std::wstring ToDialogFilter(std::string_view filter);
 
-  // Both leave FileName empty when the dialog is cancelled, and throw when it fails.
-  void ShowOpen() override;
-  void ShowSave() override;
-
-  // "Bitfile (*.bit)|*.bit|..." as the dialogs take it: every '|' a NUL, and a second NUL at
-  // the end (the one c_str() adds). Empty stays empty: no filter at all.
-  static std::wstring ToDialogFilter(std::wstring_view filter);
+ protected:
+  std::optional<std::filesystem::path> Ask(Purpose purpose,
+                                           const std::filesystem::path& folder) override;
 
  private:
-  void Show(bool save);
-
   HWND owner_;
-  std::wstring filter_;
-  std::filesystem::path file_name_;
 };
 
 }  // namespace dotloom

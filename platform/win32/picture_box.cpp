@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/win32_support.h"
+#include "window/window_description.h"
 
 namespace dotloom {
 namespace {
@@ -21,48 +23,49 @@ void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
   });
 }
 
-// 0x00BBGGRR as a 32-bit DIB pixel, 0x00RRGGBB.
-std::uint32_t ToDibPixel(Colour colour) {
-  return std::uint32_t{Blue(colour)} | (std::uint32_t{Green(colour)} << 8U) |
-         (std::uint32_t{Red(colour)} << 16U);
+// The system colour is a COLORREF, which has the canvas's own layout.
+Colour SystemColourOf(window::SystemColour colour) {
+  int index = COLOR_HIGHLIGHTTEXT;
+  switch (colour) {
+    case window::SystemColour::kHighlightText:
+      index = COLOR_HIGHLIGHTTEXT;
+      break;
+  }
+  return static_cast<Colour>(GetSysColor(index));
 }
 
 }  // namespace
 
-// The system colour is a COLORREF, which has the canvas's own layout.
-PictureBox::PictureBox(HWND parent, int id)
-    : canvas_(static_cast<Colour>(GetSysColor(COLOR_HIGHLIGHTTEXT))) {
+PictureBox::PictureBox(HWND parent, int id) : canvas_(SystemColourOf(window::kCanvasBackground)) {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   RegisterClassOnce(instance, &PictureBox::WindowProc);
   // The control id travels in the menu-handle parameter for child windows.
-  window_.reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
+  window_.Reset(CreateWindowExW(kExStyle, kClassName, L"", kStyle, 0, 0, 0, 0, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this));
   if (!window_) win32::ThrowLastError("cannot create the picture control");
 }
 
-SIZE PictureBox::Place(int scale) {
+void PictureBox::Place(int scale) {
   scale_ = scale;
-  RECT outer{0, 0, Canvas::kWidth * scale, Canvas::kHeight * scale};
-  InflateRect(&outer, kBorder * scale, kBorder * scale);
-  const SIZE size{outer.right - outer.left, outer.bottom - outer.top};
+  const window::Size size = window::PictureSize(scale);
   // The frame is computed afresh, as its width follows the scale.
-  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy,
+  SetWindowPos(hwnd(), nullptr, 0, 0, size.width, size.height,
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   InvalidateRect(hwnd(), nullptr, FALSE);
-  return size;
 }
 
 // The client edge keeps its look at every scale: each of its two lines becomes scale pixels
 // wide, so the whole control grows by the same whole factor as the canvas inside it.
 void PictureBox::PaintEdge() const {
-  const win32::WindowDc dc(hwnd());
-  if (dc.get() == nullptr) return;
-  RECT window{};
-  GetWindowRect(hwnd(), &window);
-  RECT line{0, 0, window.right - window.left, window.bottom - window.top};
+  const win32::UniqueWindowDc dc({hwnd(), GetWindowDC(hwnd())});
+  if (!dc) return;
+  RECT frame{};
+  GetWindowRect(hwnd(), &frame);
+  RECT line{0, 0, frame.right - frame.left, frame.bottom - frame.top};
+  static_assert(window::kBorder == 2, "one system edge per line");
   for (const UINT edge : {UINT{BDR_SUNKENOUTER}, UINT{BDR_SUNKENINNER}}) {
     for (int i = 0; i < scale_; ++i) {
-      DrawEdge(dc.get(), &line, edge, BF_RECT);
+      DrawEdge(dc.get().dc, &line, edge, BF_RECT);
       InflateRect(&line, -1, -1);
     }
   }
@@ -77,7 +80,7 @@ void PictureBox::Paint(HDC dc) const {
   const Picture image = canvas_.Image();
   std::vector<std::uint32_t> pixels;
   pixels.reserve(image.pixels().size());
-  for (const Colour colour : image.pixels()) pixels.push_back(ToDibPixel(colour));
+  for (const Colour colour : image.pixels()) pixels.push_back(window::ToScreenPixel(colour));
 
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -111,14 +114,14 @@ LRESULT CALLBACK PictureBox::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
   switch (message) {
     case WM_NCDESTROY:
       // Gone with its parent: the handle may be given to another window from now on.
-      if (self != nullptr) static_cast<void>(self->window_.release());
+      if (self != nullptr) static_cast<void>(self->window_.Release());
       return DefWindowProcW(hwnd, message, wparam, lparam);
     case WM_NCCALCSIZE:
       // The edge is drawn here rather than by the system, whose client edge follows the dpi
       // itself: three pixels wide at 120 dpi, where the canvas is drawn at scale 1.
       if (self != nullptr) {
         auto* rect = reinterpret_cast<RECT*>(lparam);  // rgrc[0] when wparam is TRUE
-        InflateRect(rect, -kBorder * self->scale_, -kBorder * self->scale_);
+        InflateRect(rect, -window::kBorder * self->scale_, -window::kBorder * self->scale_);
         return 0;
       }
       return DefWindowProcW(hwnd, message, wparam, lparam);

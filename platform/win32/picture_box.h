@@ -5,17 +5,15 @@
 #include <windows.h>
 
 #include "image/canvas.h"
-#include "platform/win32/win32_support.h"
+#include "platform/win32/handles.h"
 
 namespace dotloom {
 
-// The picture control: a child window whose sunken two-pixel client edge surrounds the
-// canvas, drawn at a whole-number scale so that each canvas pixel is a square block.
+// The picture control: a child window whose sunken client edge surrounds the canvas, as the
+// window's description sizes them, drawn at a whole-number scale so that each canvas pixel
+// is a square block. At scale 1 the edge is as wide as the system's client edge at 96 dpi.
 class PictureBox {
  public:
-  // The edge on each side at scale 1, as wide as the system's client edge at 96 dpi.
-  static constexpr int kBorder = 2;
-
   // The child window is created at (0, 0) of parent and destroyed with it.
   PictureBox(HWND parent, int id);
   PictureBox(const PictureBox&) = delete;
@@ -28,8 +26,8 @@ class PictureBox {
   int scale() const { return scale_; }
 
   // Sizes the control so that its interior holds the canvas at scale, inside an edge of
-  // kBorder * scale pixels. Returns the control's outer size.
-  SIZE Place(int scale);
+  // window::kBorder * scale pixels: window::PictureSize(scale) in all.
+  void Place(int scale);
   // Redraws the interior from the canvas now, not at some later idle moment.
   void Refresh() const;
 

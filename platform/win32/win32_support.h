@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// What every Windows part of the program shares: owners for the system's handles, one way
-// to turn a failed call into an exception (base/), and the plumbing of a window class.
+// The plumbing of the Windows build's windows: a window class, the object a window serves,
+// and text in the form the system's functions take.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
+#include <cstddef>
 #include <string>
-#include <system_error>
-#include <type_traits>
+#include <string_view>
 
 #include "base/system_error.h"
-#include "base/unique_handle.h"
 
 namespace dotloom::win32 {
-
-// ThrowError and ThrowLastError are base/system_error.h's, in this namespace.
 
 // A window is cut off from its object before it goes, so that no message reaches a
 // half-destroyed object.
@@ -26,40 +22,15 @@ inline BOOL CutOffAndDestroy(HWND window) {
   return ::DestroyWindow(window);
 }
 
-template <auto close>
-struct Closer {
-  template <typename Handle>
-  void operator()(Handle handle) const {
-    close(handle);
-  }
-};
-template <typename Handle, auto close>
-using UniquePointerHandle = std::unique_ptr<std::remove_pointer_t<Handle>, Closer<close>>;
-
-// One owner per kind of handle. A file, pipe or mailslot HANDLE is base/'s UniqueFile.
-using UniqueFile = dotloom::UniqueFile;
-using UniqueWindow = UniquePointerHandle<HWND, &CutOffAndDestroy>;
-// Only until the menu is attached to a window, which then owns it.
-using UniqueMenu = UniquePointerHandle<HMENU, &::DestroyMenu>;
-template <typename Object>
-using UniqueGdiObject = UniquePointerHandle<Object, &::DeleteObject>;
-using UniqueModule = UniquePointerHandle<HMODULE, &::FreeLibrary>;
-
-// A window's whole-window device context, released on every way out.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(::GetWindowDC(window)) {}
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  ~WindowDc() {
-    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
-  }
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
+// UTF-8 text, as the shared code keeps it, in the UTF-16 the system's functions take.
+inline std::wstring ToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const auto length = static_cast<int>(text.size());
+  const int wide_length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), wide_length);
+  return wide;
+}
 
 // Registers the window class `name` of instance with procedure, once per process; describe
 // fills in the rest of the class (icons, cursor, background).

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/qt/frm_dotloom.h"
+#include "commands/file_kind.h"
 #include "commands/picture_files.h"
 #include "image/bitfile_codec.h"
 #include "image/colour.h"
@@ -156,8 +157,7 @@ class FrmDotloomTest : public QObject {
     QCOMPARE(window_->findChild<QMenu*>(QStringLiteral("mnuFile")), window_->mnuFile());
     QCOMPARE(window_->findChild<QAction*>(QStringLiteral("mnuFileOpen")), window_->mnuFileOpen());
     QCOMPARE(window_->findChild<QAction*>(QStringLiteral("mnuSaveAs")), window_->mnuSaveAs());
-    QCOMPARE(window_->CommonDialog1().Filter(),
-             QStringLiteral("Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"));
+    QCOMPARE(window_->CommonDialog1().Filter(), DialogFilter());
     // What a screen reader is told about the canvas.
     QAccessibleInterface* canvas = QAccessible::queryAccessibleInterface(window_->Picture1());
     QVERIFY(canvas != nullptr);

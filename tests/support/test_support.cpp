@@ -63,16 +63,14 @@ TempDir::TempDir(const fs::path& base) {
 
 #endif
 
-void ScriptedDialog::Answer() {
+std::optional<fs::path> ScriptedDialog::Ask(Purpose /*purpose*/, const fs::path& /*folder*/) {
   ++shown_;
-  if (always_) {
-    file_name_ = *always_;
-    return;
-  }
+  if (always_) return always_;
   const std::optional<fs::path> next = answers_.front();
   answers_.pop_front();
   if (!next) throw std::runtime_error("dialog failed");
-  file_name_ = *next;
+  if (next->empty()) return std::nullopt;
+  return next;
 }
 
 TempDir::~TempDir() {

@@ -35,25 +35,22 @@ class TempDir {
 
 // The file dialog of the tests, benchmarks and fuzz targets. Answers every dialog with the
 // same path, as a user who always picks the same file would, or each with the next scripted
-// path, nullopt standing for a dialog that fails. Like the real dialog object, it keeps its
-// last answer until the next dialog.
+// path, an empty one standing for a cancel and nullopt for a dialog that fails.
 class ScriptedDialog : public FileDialog {
  public:
   explicit ScriptedDialog(std::filesystem::path always) : always_(std::move(always)) {}
   explicit ScriptedDialog(std::deque<std::optional<std::filesystem::path>> answers)
       : answers_(std::move(answers)) {}
 
-  void ShowOpen() override { Answer(); }
-  void ShowSave() override { Answer(); }
-  std::filesystem::path FileName() const override { return file_name_; }
   int shown() const { return shown_; }
 
- private:
-  void Answer();
+ protected:
+  std::optional<std::filesystem::path> Ask(Purpose purpose,
+                                           const std::filesystem::path& folder) override;
 
+ private:
   std::optional<std::filesystem::path> always_;
   std::deque<std::optional<std::filesystem::path>> answers_;
-  std::filesystem::path file_name_;
   int shown_ = 0;
 };
 

@@ -7,33 +7,43 @@
 #include <string>
 #include <string_view>
 
+#include "commands/file_kind.h"
 #include "platform/win32/common_dialog.h"
 
 namespace dotloom {
 namespace {
 
-using namespace std::string_view_literals;
+using namespace std::string_literals;
+
+// The window's own filter as the dialogs take it, spelt out from the kinds' rows.
+std::wstring KindsAsDialogFilter() {
+  std::wstring list;
+  for (const FileKindRow& row : FileKindRows()) {
+    for (const std::string_view text : {row.label, row.pattern}) {
+      list.append(text.begin(), text.end()).push_back(L'\0');
+    }
+  }
+  return list;
+}
 
 struct FilterCase {
   const char* name;
-  std::wstring_view filter;
+  std::string filter;
   // Without the final NUL that c_str() adds, so each list ends "\0\0" in memory.
-  std::wstring_view dialog_filter;
-};
-
-const FilterCase kFilterCases[] = {
-    {"the window's own filter", L"Bitfile (*.bit)|*.bit|Bitmap (*.bmp)|*.bmp|All files (*.*)|*.*"sv,
-     L"Bitfile (*.bit)\0*.bit\0Bitmap (*.bmp)\0*.bmp\0All files (*.*)\0*.*\0"sv},
-    {"one pair", L"Bitfile|*.bit"sv, L"Bitfile\0*.bit\0"sv},
-    {"several patterns in one entry", L"Pictures|*.bit;*.bmp"sv, L"Pictures\0*.bit;*.bmp\0"sv},
-    {"no filter at all", L""sv, L""sv},
+  std::wstring dialog_filter;
 };
 
 TEST(CommonDialogFilter, BecomesNulSeparatedList) {
-  for (const FilterCase& test : kFilterCases) {
+  const FilterCase cases[] = {
+      {"the window's own filter", DialogFilter(), KindsAsDialogFilter()},
+      {"one pair", "Bitfile|*.bit", L"Bitfile\0*.bit\0"s},
+      {"several patterns in one entry", "Pictures|*.bit;*.bmp", L"Pictures\0*.bit;*.bmp\0"s},
+      {"no filter at all", "", L""s},
+      {"UTF-8 becomes UTF-16", "Bild (\xC3\xA4)|*.\xC3\xA4", L"Bild (\u00E4)\0*.\u00E4\0"s},
+  };
+  for (const FilterCase& test : cases) {
     SCOPED_TRACE(test.name);
-    const std::wstring got = CommonDialog::ToDialogFilter(test.filter);
-    EXPECT_EQ(got, test.dialog_filter);
+    EXPECT_EQ(CommonDialog::ToDialogFilter(test.filter), test.dialog_filter);
   }
 }
 
