@@ -8,11 +8,20 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <span>
 #include <string>
 #include <system_error>
+#include <type_traits>
 
 namespace dotloom {
+
+// Whether error is one of errors: callers tell failures apart by lists of the system's codes.
+template <typename Code>
+bool OneOf(Code error, std::span<const std::type_identity_t<Code>> errors) {
+  return std::find(errors.begin(), errors.end(), error) != errors.end();
+}
 
 #ifdef _WIN32
 namespace win32 {

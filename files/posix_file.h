@@ -27,13 +27,6 @@ auto Retried(Call call) {
   return result;
 }
 
-inline bool OneOf(int error, std::span<const int> errors) {
-  for (const int listed : errors) {
-    if (error == listed) return true;
-  }
-  return false;
-}
-
 UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode = 0);
 std::string ProcPath(int fd);
 struct stat Status(int fd);

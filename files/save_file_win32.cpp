@@ -28,13 +28,6 @@ constexpr DWORD kNoRoom[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_
 // A name that exists.
 constexpr DWORD kExists[] = {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS};
 
-bool OneOf(DWORD error, std::span<const DWORD> errors) {
-  for (const DWORD listed : errors) {
-    if (error == listed) return true;
-  }
-  return false;
-}
-
 Step Done() { return {}; }
 // The step failed with error: no room, a name taken, or a folder that refuses (access
 // denied, where in place may still work), else a failure that ends the save.
