@@ -259,9 +259,8 @@ class PosixSave final : public save::SaveSystem {
   save::Found Look() override {
     file_.Reset();
     real_ = FollowLinks(target_);
-    place_ = PlaceOf(real_);
-    const UniqueFile located =
-        OpenAt(place_.folder.get(), place_.name.c_str(), O_PATH | O_NOFOLLOW);
+    place_ = {};
+    const UniqueFile located = OpenAt(AT_FDCWD, real_.c_str(), O_PATH | O_NOFOLLOW);
     if (!located.valid()) {
       if (errno != ENOENT) ThrowErrno("open " + target_.string());
       return {};
@@ -277,7 +276,7 @@ class PosixSave final : public save::SaveSystem {
 
   Step CreateTarget() override {
     // Made here and now, so nothing else can be behind the name.
-    file_ = OpenAt(place_.folder.get(), place_.name.c_str(),
+    file_ = OpenAt(Where().folder.get(), Where().name.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NONBLOCK, 0666);
     if (file_.valid()) return Done();
     Step failed = Failed("create " + target_.string());
@@ -319,7 +318,7 @@ class PosixSave final : public save::SaveSystem {
   void RemoveStaleSibling() override {
     const std::string name = Temporary();
     struct stat status {};
-    const int folder = place_.folder.get();
+    const int folder = Where().folder.get();
     if (Retried([&] { return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW); }) ==
             0 &&
         !S_ISDIR(status.st_mode)) {
@@ -329,12 +328,12 @@ class PosixSave final : public save::SaveSystem {
 
   // The folder opened for reading, so that it can be synced.
   bool FolderSyncable() override {
-    folder_ = OpenAt(place_.folder.get(), ".", O_RDONLY | O_DIRECTORY);
+    folder_ = OpenAt(Where().folder.get(), ".", O_RDONLY | O_DIRECTORY);
     return folder_.valid();
   }
 
   Step CreateSibling(bool replacing) override {
-    contents_.emplace(place_, Temporary());
+    contents_.emplace(Where(), Temporary());
     return contents_->Create(replacing ? 0600 : 0666);
   }
   Step CarryIdentity() override { return ::dotloom::CarryIdentity(file_.get(), old_, fd()); }
@@ -349,7 +348,13 @@ class PosixSave final : public save::SaveSystem {
   void DropSibling() noexcept override { contents_.reset(); }
 
  private:
-  std::string Temporary() const { return save::SiblingName<char>(place_.name); }
+  // The target's folder, opened when a step first needs it: writing an existing file in
+  // place never does. A rename checks that the name still leads to the file Look found.
+  const Place& Where() {
+    if (!place_.folder.valid()) place_ = PlaceOf(real_);
+    return place_;
+  }
+  std::string Temporary() { return save::SiblingName<char>(Where().name); }
   int fd() const { return contents_->fd(); }
   static Step Written(int error) {
     if (error == 0) return Done();
