@@ -97,8 +97,8 @@ void AppendUtf8(std::string& out, char32_t code) {
 }
 
 constexpr FileKindRow kRows[] = {
-    {kBitfileKind, "Bitfile (*.bit)", "*.bit", &OpenBitfile, &SaveBitfile},
-    {kBitmapKind, "Bitmap (*.bmp)", "*.bmp",
+    {"bit", "Bitfile (*.bit)", "*.bit", &OpenBitfile, &SaveBitfile},
+    {"bmp", "Bitmap (*.bmp)", "*.bmp",
      [](const std::filesystem::path& path, Canvas& canvas) {
        canvas.SetPicture(LoadPicture(path, Canvas::kWidth, Canvas::kHeight));
      },

@@ -11,9 +11,6 @@
 
 namespace dotloom {
 
-inline constexpr std::string_view kBitfileKind = "bit";
-inline constexpr std::string_view kBitmapKind = "bmp";
-
 // The last three characters of path (all of it when shorter), with ASCII letters lower-cased.
 // The result is UTF-8. On POSIX, characters are UTF-8 sequences and a byte that is not valid
 // UTF-8 counts as one character; on Windows, characters are UTF-16 ones (a surrogate pair is
