@@ -38,13 +38,6 @@ void RequireRegular(int fd, const struct stat& status, const std::string& name);
 // Opens, with flags, exactly the file that the O_PATH descriptor `located` names.
 UniqueFile Reopen(int located, const struct stat& status, const std::filesystem::path& path,
                   int flags);
-// Writes all of bytes at offset; 0, or the errno of the write that failed.
-[[nodiscard]] int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes,
-                                  std::uint64_t offset);
-// False, with errno set, when the bytes could not be made to last.
-[[nodiscard]] bool Synced(int fd);
-// Closes file, throwing with what when the close fails.
-void CloseOrThrow(UniqueFile& file, const std::string& what);
 
 // Follows symbolic links in the last component, so that a replaced link stays a link.
 std::filesystem::path FollowLinks(std::filesystem::path path);

@@ -72,28 +72,6 @@ UniqueFile Reopen(int located, const struct stat& status, const fs::path& path, 
   return fd;
 }
 
-int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (written == 0) return EIO;  // no progress
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-    offset += static_cast<std::uint64_t>(written);
-  }
-  return 0;
-}
-
-bool Synced(int fd) {
-  return Retried([&] { return ::fsync(fd); }) == 0;
-}
-
-void CloseOrThrow(UniqueFile& file, const std::string& what) {
-  if (!file.Close()) ThrowErrno(what);
-}
-
 fs::path FollowLinks(fs::path path) {
   constexpr int kMaxLinks = 40;  // as the kernel allows
   for (int i = 0; i < kMaxLinks; ++i) {
@@ -165,6 +143,8 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
   return total;
 }
 
-void RegularFile::Close() { CloseOrThrow(file_, "close"); }
+void RegularFile::Close() {
+  if (!file_.Close()) ThrowErrno("close");
+}
 
 }  // namespace dotloom

@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +48,26 @@ constexpr int kNoRoom[] = {ENOSPC, EDQUOT};
 constexpr int kRefused[] = {EACCES, EPERM, EROFS, EMLINK};
 // The file system cannot reserve room; the writes go on all the same.
 constexpr int kNoReservation[] = {EOPNOTSUPP, ENOSYS};
+
+// Writes all of bytes at offset; 0, or the errno of the write that failed.
+int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (written == 0) return EIO;  // no progress
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return 0;
+}
+
+// False, with errno set, when the bytes could not be made to last.
+bool Synced(int fd) {
+  return Retried([&] { return ::fsync(fd); }) == 0;
+}
 
 Step Done() { return {}; }
 Step WithErrno(Result result, int error, std::string what) {
