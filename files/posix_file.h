@@ -17,19 +17,11 @@
 
 namespace dotloom::posix {
 
-// Runs call until it succeeds or fails with something other than EINTR.
-template <typename Call>
-auto Retried(Call call) {
-  decltype(call()) result{};
-  do {
-    result = call();
-  } while (result < 0 && errno == EINTR);
-  return result;
-}
-
+// No call of the layer retries on EINTR: a signal handler interrupts calls on slow devices
+// only, never on regular files and folders (signal(7)), and the program installs none.
 UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode = 0);
 std::string ProcPath(int fd);
-struct stat Status(int fd);
+struct stat StatOf(int fd);
 // Files of kernel file systems (proc, sysfs and the like) only look like files.
 bool OnKernelFileSystem(int fd);
 // Throws unless the file behind fd (an O_PATH descriptor is enough) is a regular file that

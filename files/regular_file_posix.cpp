@@ -23,14 +23,14 @@ namespace fs = std::filesystem;
 namespace posix {
 
 UniqueFile OpenAt(int folder, const char* name, int flags, mode_t mode) {
-  return UniqueFile(Retried([&] { return ::openat(folder, name, flags | O_CLOEXEC, mode); }));
+  return UniqueFile(::openat(folder, name, flags | O_CLOEXEC, mode));
 }
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-struct stat Status(int fd) {
+struct stat StatOf(int fd) {
   struct stat status {};
-  if (Retried([&] { return ::fstat(fd, &status); }) != 0) ThrowErrno("stat");
+  if (::fstat(fd, &status) != 0) ThrowErrno("stat");
   return status;
 }
 
@@ -38,7 +38,7 @@ struct stat Status(int fd) {
 // picture into one changes the system, and reading one can take any time.
 bool OnKernelFileSystem(int fd) {
   struct statfs info {};
-  if (Retried([&] { return ::fstatfs(fd, &info); }) != 0) ThrowErrno("statfs");
+  if (::fstatfs(fd, &info) != 0) ThrowErrno("statfs");
   for (const std::uint64_t magic : std::initializer_list<std::uint64_t>{
            PROC_SUPER_MAGIC, SYSFS_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC,
            CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, EFIVARFS_MAGIC, BPF_FS_MAGIC}) {
@@ -62,7 +62,7 @@ UniqueFile Reopen(int located, const struct stat& status, const fs::path& path, 
   if (!fd.valid() && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
     fd = OpenAt(AT_FDCWD, path.c_str(), flags);
     if (fd.valid()) {
-      const struct stat now = Status(fd.get());
+      const struct stat now = StatOf(fd.get());
       if (now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
         ThrowErrno(EAGAIN, "file changed while opened: " + path.string());
       }
@@ -110,7 +110,7 @@ using namespace posix;
 UniqueFile Locate(const fs::path& path, struct stat& status) {
   UniqueFile located = OpenAt(AT_FDCWD, path.c_str(), O_PATH);
   if (!located.valid()) return located;
-  status = Status(located.get());
+  status = StatOf(located.get());
   RequireRegular(located.get(), status, path.string());
   return located;
 }
@@ -125,7 +125,7 @@ RegularFile RegularFile::OpenForReading(const fs::path& path) {
 }
 
 std::uint64_t RegularFile::Size() const {
-  return static_cast<std::uint64_t>(Status(file_.get()).st_size);
+  return static_cast<std::uint64_t>(StatOf(file_.get()).st_size);
 }
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
@@ -133,10 +133,7 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
   while (total < buffer.size()) {
     const ssize_t got = ::pread(file_.get(), buffer.data() + total, buffer.size() - total,
                                 static_cast<off_t>(offset + total));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno("read");
-    }
+    if (got < 0) ThrowErrno("read");
     if (got == 0) break;  // end of file
     total += static_cast<std::size_t>(got);
   }

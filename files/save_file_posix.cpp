@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// The steps of a save over POSIX: a new file, unnamed where the file system allows it, that
-// carries the old one's owner, group, mode and extended attributes and is renamed over it;
-// or the old file itself written where it is. The rules that choose are save_policy.cpp's.
+// The steps of a save over POSIX: a new file beside the old one, locked while in use, that
+// takes over the old one's owner, extended attributes, flags and mode and is exchanged with
+// it; or the old file itself written where it is. The rules that choose are save_policy.cpp's.
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -14,7 +18,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -31,254 +35,175 @@ using namespace posix;
 using save::Result;
 using Step = save::Status;
 
-// Every errno the save rules tell apart, each list once.
-// The file system or kernel has no unnamed files (O_TMPFILE).
-constexpr int kNoUnnamedFiles[] = {EOPNOTSUPP, EISDIR, EINVAL};
-// The folder does not allow a rename over the target.
-constexpr int kRenameRefused[] = {EPERM, EACCES, EBUSY, EXDEV, EROFS};
-// renameat2 without RENAME_NOREPLACE.
-constexpr int kNoRenameFlags[] = {EINVAL, ENOSYS};
-// The file system keeps no extended attributes.
-constexpr int kNoAttributes[] = {ENOTSUP, EOPNOTSUPP};
-// A new file cannot take over this part of what the old one was.
-constexpr int kCannotCarry[] = {EPERM, EACCES, ENOTSUP, EOPNOTSUPP, EROFS, E2BIG, ERANGE, EINVAL};
-// A disk with room for the picture but not for a second copy.
+// The errnos the save rules tell apart. A disk with room for the picture but not a copy:
 constexpr int kNoRoom[] = {ENOSPC, EDQUOT};
-// A folder the user may not write: in place it may still work.
-constexpr int kRefused[] = {EACCES, EPERM, EROFS, EMLINK};
-// The file system cannot reserve room; the writes go on all the same.
-constexpr int kNoReservation[] = {EOPNOTSUPP, ENOSYS};
-
-// Writes all of bytes at offset; 0, or the errno of the write that failed.
-int WriteAllOrError(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (written == 0) return EIO;  // no progress
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-    offset += static_cast<std::uint64_t>(written);
-  }
-  return 0;
-}
-
-// False, with errno set, when the bytes could not be made to last.
-bool Synced(int fd) {
-  return Retried([&] { return ::fsync(fd); }) == 0;
-}
+// What the folder, the file system (FAT and FUSE lack much) or the file's identity does not
+// allow: a plainer way may still work.
+constexpr int kRefused[] = {EACCES, EPERM,  EROFS,  EMLINK, EBUSY,  EXDEV,  ENOSYS,
+                            ENOTSUP, EOPNOTSUPP, E2BIG, ERANGE, EINVAL, ENODATA, ENOTTY};
+// What a file system without a feature answers: extended attributes, O_TMPFILE, renameat2.
+constexpr int kNoAttributes[] = {ENOTSUP, EOPNOTSUPP};
+constexpr int kNoUnnamedFiles[] = {EOPNOTSUPP, EISDIR, EINVAL};
+constexpr int kNoRenameFlags[] = {EINVAL, ENOSYS};
+// The flags chattr sets that an owner may set, which a save keeps; the file system has the
+// others its own way.
+constexpr int kOwnersFlags = FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL;
 
 Step Done() { return {}; }
 Step WithErrno(Result result, int error, std::string what) {
   return {result, std::error_code(error, std::generic_category()), std::move(what)};
 }
-// The step failed with errno, told apart by the lists above; refusals are the step's own.
-Step Failed(std::string what, std::span<const int> refusals = {}) {
+// The step failed with errno.
+Step Failed(std::string what) {
   const int error = errno;
   Result result = Result::kFailed;
   if (OneOf(error, kNoRoom)) {
     result = Result::kNoRoom;
-  } else if (OneOf(error, kRefused) || OneOf(error, refusals)) {
+  } else if (error == EEXIST) {
+    result = Result::kNameTaken;
+  } else if (OneOf(error, kRefused)) {
     result = Result::kRefused;
   }
   return WithErrno(result, error, std::move(what));
 }
-Step Checked(bool done, std::string what, std::span<const int> refusals = {}) {
-  return done ? Done() : Failed(std::move(what), refusals);
+Step Checked(bool done, std::string what) { return done ? Done() : Failed(std::move(what)); }
+// A step after which no other way may be tried, whatever its error.
+Step Final(Step step) {
+  if (!step.ok()) step.result = Result::kFailed;
+  return step;
 }
 
-// The new contents of a file, written beside it before they take its name. Unnamed
-// (O_TMPFILE) where the file system allows it, so that a crash leaves nothing; otherwise
-// under the sibling name, removed on every way out but success.
-class NewContents {
+// Writes all of bytes at offset and flushes them.
+Step WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset, bool flush) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0) return Failed("write");
+    if (written == 0) return WithErrno(Result::kFailed, EIO, "write");  // no progress
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return flush ? Checked(::fsync(fd) == 0, "fsync") : Done();
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+bool NameIs(int folder, const std::string& name, const struct stat& file) {
+  struct stat now {};
+  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, file);
+}
+
+// The names of fd's extended attributes, sorted; none where the file system keeps none.
+Step AttributeNames(int fd, std::vector<std::string>& names) {
+  names.clear();
+  std::vector<char> list(1024);
+  ssize_t got = 0;
+  while ((got = ::flistxattr(fd, list.data(), list.size())) < 0 && errno == ERANGE) {
+    list.resize(list.size() * 4);
+  }
+  if (got < 0) return OneOf(errno, kNoAttributes) ? Done() : Failed("list attributes");
+  for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+    names.emplace_back(list.data() + at);
+    at += names.back().size() + 1;
+  }
+  std::sort(names.begin(), names.end());
+  return Done();
+}
+
+// The identity of the old file carried to the new one, phase by phase. The bytes are written
+// first: a write takes setuid, setgid and file capabilities away. The owner goes next, as a
+// chown does the same; then the attributes, the flags and the mode, and a check that the
+// kernel kept all of it, as it drops a setgid bit or an attribute it does not allow quietly.
+class IdentityCarrier {
  public:
-  NewContents(const Place& place, std::string temporary)
-      : place_(place), temporary_(std::move(temporary)) {}
-  NewContents(const NewContents&) = delete;
-  NewContents& operator=(const NewContents&) = delete;
-  ~NewContents() {
-    fd_.Reset();
-    if (!name_.empty()) Retried([&] { return ::unlinkat(place_.folder.get(), name_.c_str(), 0); });
-  }
+  IdentityCarrier(int from, const struct stat& old, int to) : from_(from), old_(old), to_(to) {}
 
-  int fd() const { return fd_.get(); }
-
-  Step Create(mode_t mode) {
-    fd_ = OpenAt(place_.folder.get(), ".", O_TMPFILE | O_WRONLY, mode);
-    if (fd_.valid()) return Done();
-    if (!OneOf(errno, kNoUnnamedFiles)) return Failed("create new file");
-    fd_ = OpenAt(place_.folder.get(), temporary_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW,
-                 mode);
-    if (!fd_.valid()) return Failed("create temporary file");
-    name_ = temporary_;
+  Step Carry() {
+    for (Step (IdentityCarrier::*phase)() :
+         {&IdentityCarrier::Owner, &IdentityCarrier::Attributes, &IdentityCarrier::Flags,
+          &IdentityCarrier::Mode, &IdentityCarrier::Check}) {
+      if (Step step = (this->*phase)(); !step.ok()) return step;
+    }
     return Done();
   }
-
-  // Renames over the target, which must still be the file `expected` describes.
-  Step ReplaceTarget(const struct stat& expected) {
-    if (name_.empty()) {
-      // The unnamed file takes the temporary name first, for the rename.
-      if (Link(temporary_.c_str()) != 0) return Failed("name new file");
-      name_ = temporary_;
-    }
-    struct stat now {};
-    if (Retried([&] {
-          return ::fstatat(place_.folder.get(), place_.name.c_str(), &now, AT_SYMLINK_NOFOLLOW);
-        }) != 0) {
-      return Failed("stat " + place_.name);
-    }
-    if (now.st_dev != expected.st_dev || now.st_ino != expected.st_ino) {
-      return WithErrno(Result::kFailed, EAGAIN, "file changed while saved: " + place_.name);
-    }
-    const int folder = place_.folder.get();
-    if (Retried([&] { return ::renameat(folder, name_.c_str(), folder, place_.name.c_str()); }) !=
-        0) {
-      return Failed("rename", kRenameRefused);
-    }
-    name_.clear();
-    return Done();
-  }
-
-  // Takes the target's name, which must not exist: a file made meanwhile is never replaced.
-  Step TakeFreeName() {
-    const int folder = place_.folder.get();
-    if (name_.empty()) return Named(Link(place_.name.c_str()) == 0, "link " + place_.name);
-    if (Retried([&] {
-          return ::renameat2(folder, name_.c_str(), folder, place_.name.c_str(), RENAME_NOREPLACE);
-        }) == 0) {
-      name_.clear();
-      return Done();
-    }
-    if (!OneOf(errno, kNoRenameFlags)) return Named(false, "rename");
-    return Named(Retried([&] {
-                   return ::linkat(folder, name_.c_str(), folder, place_.name.c_str(), 0);
-                 }) == 0,
-                 "link " + place_.name);
-  }
-
-  Step Close() { return Checked(fd_.Close(), "close new file"); }
 
  private:
-  // A name that exists is taken, whatever else the errno says.
-  static Step Named(bool done, std::string what) {
-    if (done) return Done();
-    Step failed = Failed(std::move(what));
-    if (failed.error.value() == EEXIST) failed.result = Result::kNameTaken;
-    return failed;
+  Step Owner() {
+    const struct stat fresh = StatOf(to_);
+    if (fresh.st_uid == old_.st_uid && fresh.st_gid == old_.st_gid) return Done();
+    return Checked(::fchown(to_, old_.st_uid, old_.st_gid) == 0, "chown");
   }
 
-  int Link(const char* name) {
-    const int folder = place_.folder.get();
-    int result = Retried([&] {
-      return ::linkat(AT_FDCWD, ProcPath(fd_.get()).c_str(), folder, name, AT_SYMLINK_FOLLOW);
-    });
-    // Without /proc, only a privileged process may link a descriptor itself.
-    if (result != 0 && errno == ENOENT) {
-      result = Retried([&] { return ::linkat(fd_.get(), "", folder, name, AT_EMPTY_PATH); });
-    }
-    return result;
-  }
-
-  const Place& place_;
-  const std::string temporary_;
-  UniqueFile fd_;
-  std::string name_;  // the temporary name, while the file has one
-};
-
-// The names of fd's extended attributes into names; none where the file system keeps none.
-Step AttributeNames(int fd, std::vector<std::string>& names) {
-  std::vector<char> list;
-  for (;;) {
-    const ssize_t size = Retried([&] { return ::flistxattr(fd, nullptr, 0); });
-    if (size < 0) {
-      if (OneOf(errno, kNoAttributes)) return Done();
-      return Failed("list attributes");
-    }
-    list.resize(static_cast<std::size_t>(size));
-    const ssize_t got = Retried([&] { return ::flistxattr(fd, list.data(), list.size()); });
-    if (got >= 0) {
-      list.resize(static_cast<std::size_t>(got));
-      break;
-    }
-    if (errno != ERANGE) return Failed("list attributes");
-  }
-  for (std::size_t at = 0; at < list.size();) {
-    const std::string name(list.data() + at);
-    at += name.size() + 1;
-    if (!name.empty()) names.push_back(name);
-  }
-  return Done();
-}
-
-Step AttributeValue(int fd, const std::string& name, std::vector<char>& value) {
-  for (;;) {
-    ssize_t got = Retried([&] { return ::fgetxattr(fd, name.c_str(), nullptr, 0); });
-    if (got >= 0) {
-      value.resize(static_cast<std::size_t>(got));
-      got = Retried([&] { return ::fgetxattr(fd, name.c_str(), value.data(), value.size()); });
-      if (got >= 0) {
-        value.resize(static_cast<std::size_t>(got));
-        return Done();
+  // The old file's attributes (ACLs and capabilities among them), none other: what the folder
+  // gave the new file (a default ACL, for one) goes.
+  Step Attributes() {
+    if (Step listed = AttributeNames(from_, names_); !listed.ok()) return listed;
+    for (const std::string& name : names_) {
+      std::vector<char> value(256);
+      ssize_t got = 0;
+      while ((got = ::fgetxattr(from_, name.c_str(), value.data(), value.size())) < 0 &&
+             errno == ERANGE && value.size() < (1U << 20U)) {
+        value.resize(value.size() * 16);
       }
-      if (errno == ERANGE) continue;  // it grew meanwhile
+      if (got < 0) return Failed("read attribute " + name);
+      if (::fsetxattr(to_, name.c_str(), value.data(), static_cast<std::size_t>(got), 0) != 0) {
+        return Failed("set attribute " + name);
+      }
     }
-    // An attribute removed meanwhile cannot be carried either.
-    constexpr int kCannotRead[] = {ENODATA};
-    Step failed = Failed("read attribute " + name, kCannotCarry);
-    if (failed.result == Result::kFailed && OneOf(failed.error.value(), kCannotRead)) {
-      failed.result = Result::kRefused;
+    std::vector<std::string> given;
+    if (Step listed = AttributeNames(to_, given); !listed.ok()) return listed;
+    for (const std::string& name : given) {
+      if (!std::binary_search(names_.begin(), names_.end(), name) &&
+          ::fremovexattr(to_, name.c_str()) != 0) {
+        return Failed("remove attribute " + name);
+      }
     }
-    return failed;
+    return Done();
   }
-}
 
-// Gives the new file the old one's owner, group, extended attributes (ACLs among them)
-// and mode, and checks that all of it took: the kernel drops a setgid bit or an attribute
-// it does not allow quietly.
-Step CarryIdentity(int from, const struct stat& old, int to) {
-  struct stat fresh {};
-  if (Retried([&] { return ::fstat(to, &fresh); }) != 0) return Failed("stat");
-  if (fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) {
-    if (Retried([&] { return ::fchown(to, old.st_uid, old.st_gid); }) != 0) {
-      return Failed("chown", kCannotCarry);
+  // The owner's chattr flags (nodump, noatime...); where the file system has none, there
+  // are none to keep.
+  Step Flags() {
+    if (::ioctl(from_, FS_IOC_GETFLAGS, &old_flags_) != 0) return Done();
+    int flags = 0;
+    if (::ioctl(to_, FS_IOC_GETFLAGS, &flags) != 0) return Failed("read flags");
+    if (((flags ^ old_flags_) & kOwnersFlags) == 0) return Done();
+    flags = (flags & ~kOwnersFlags) | (old_flags_ & kOwnersFlags);
+    return Checked(::ioctl(to_, FS_IOC_SETFLAGS, &flags) == 0, "set flags");
+  }
+
+  Step Mode() { return Checked(::fchmod(to_, old_.st_mode & 07777) == 0, "chmod"); }
+
+  Step Check() {
+    const struct stat now = StatOf(to_);
+    std::vector<std::string> kept;
+    int flags = 0;
+    if (Step listed = AttributeNames(to_, kept); !listed.ok()) return listed;
+    if (::ioctl(to_, FS_IOC_GETFLAGS, &flags) != 0) flags = old_flags_;
+    if (now.st_uid != old_.st_uid || now.st_gid != old_.st_gid ||
+        (now.st_mode & 07777) != (old_.st_mode & 07777) || kept != names_ ||
+        ((flags ^ old_flags_) & kOwnersFlags) != 0) {
+      return WithErrno(Result::kRefused, EPERM, "identity not kept");
     }
+    return Done();
   }
-  std::vector<std::string> names;
-  if (Step listed = AttributeNames(from, names); !listed.ok()) return listed;
-  for (const std::string& name : names) {
-    std::vector<char> value;
-    if (Step read = AttributeValue(from, name, value); !read.ok()) return read;
-    if (Retried([&] { return ::fsetxattr(to, name.c_str(), value.data(), value.size(), 0); }) !=
-        0) {
-      return Failed("set attribute " + name, kCannotCarry);
-    }
-  }
-  // What the folder gave the new file (a default ACL, for one) and the old one lacked.
-  std::vector<std::string> given;
-  if (Step listed = AttributeNames(to, given); !listed.ok()) return listed;
-  for (const std::string& name : given) {
-    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
-    if (Retried([&] { return ::fremovexattr(to, name.c_str()); }) != 0) {
-      return Failed("remove attribute " + name, kCannotCarry);
-    }
-  }
-  const mode_t mode = old.st_mode & 07777;
-  if (Retried([&] { return ::fchmod(to, mode); }) != 0) return Failed("chmod", kCannotCarry);
-  struct stat now {};
-  if (Retried([&] { return ::fstat(to, &now); }) != 0) return Failed("stat");
-  if (now.st_uid != old.st_uid || now.st_gid != old.st_gid || (now.st_mode & 07777) != mode) {
-    return {Result::kRefused, {}, "identity not kept"};
-  }
-  return Done();
-}
+
+  const int from_;
+  const struct stat& old_;
+  const int to_;
+  std::vector<std::string> names_;
+  int old_flags_ = 0;
+};
 
 // One save of one target over descriptors.
 class PosixSave final : public save::SaveSystem {
  public:
   explicit PosixSave(const fs::path& target) : target_(target) {}
+  PosixSave(const PosixSave&) = delete;
+  PosixSave& operator=(const PosixSave&) = delete;
+  ~PosixSave() override { DropSibling(); }
 
-  save::Found Look() override {
+  save::Found OpenTarget() override {
     file_.Reset();
     real_ = FollowLinks(target_);
     place_ = {};
@@ -287,7 +212,7 @@ class PosixSave final : public save::SaveSystem {
       if (errno != ENOENT) ThrowErrno("open " + target_.string());
       return {};
     }
-    old_ = Status(located.get());
+    old_ = StatOf(located.get());
     // A link that appeared since the links were followed is not followed now.
     if (S_ISLNK(old_.st_mode)) ThrowErrno(ELOOP, target_.string());
     RequireRegular(located.get(), old_, target_.string());
@@ -300,13 +225,10 @@ class PosixSave final : public save::SaveSystem {
     // Made here and now, so nothing else can be behind the name.
     file_ = OpenAt(Where().folder.get(), Where().name.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NONBLOCK, 0666);
-    if (file_.valid()) return Done();
-    Step failed = Failed("create " + target_.string());
-    if (failed.error.value() == EEXIST) failed.result = Result::kNameTaken;
-    return failed;
+    if (!file_.valid()) return Failed("create " + target_.string());
+    old_ = StatOf(file_.get());
+    return Done();
   }
-
-  Step OpenInPlace() override { return Done(); }  // Look opened it for writing
 
   Step ReserveTarget(std::uint64_t size) override {
     // A reservation past the file size limit is not refused; the writes would be, midway.
@@ -316,81 +238,182 @@ class PosixSave final : public save::SaveSystem {
       return WithErrno(Result::kFailed, EFBIG, "file size limit");
     }
     if (size == 0) return Done();
-    if (Retried([&] {
-          return ::fallocate(file_.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
-        }) == 0) {
-      return Done();
-    }
-    if (OneOf(errno, kNoReservation)) return {Result::kUnsupported, {}, {}};
-    return Failed("reserve space");
+    return Checked(::fallocate(file_.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0,
+                   "reserve space");
   }
 
-  Step WriteTarget(std::span<const std::uint8_t> bytes, std::uint64_t offset) override {
-    return Written(WriteAllOrError(file_.get(), bytes, offset));
+  Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {
+    if (!whole) return WriteAll(file_.get(), bytes, 0, false);
+    if (Step written = WriteAll(file_.get(), bytes, 0, false); !written.ok()) return written;
+    if (::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) != 0) return Failed("truncate");
+    // The write took setuid and setgid away; the owner may give them back. Where the kernel
+    // does not let even the owner, they stay lost, as save_file.h says.
+    if ((StatOf(file_.get()).st_mode & 07777) != (old_.st_mode & 07777)) {
+      static_cast<void>(::fchmod(file_.get(), old_.st_mode & 07777));
+    }
+    return Checked(::fsync(file_.get()) == 0, "fsync");
   }
-  Step SetTargetLength(std::uint64_t size) override {
-    return Checked(Retried([&] { return ::ftruncate(file_.get(), static_cast<off_t>(size)); }) == 0,
-                   "truncate");
-  }
-  Step FlushTarget() override { return Checked(Synced(file_.get()), "fsync file"); }
+
   Step CloseTarget() override { return Checked(file_.Close(), "close"); }
 
-  // Removes what an earlier save of the same file left under the temporary name. A save
-  // running at the same time loses its temporary file and fails; neither file is harmed.
-  void RemoveStaleSibling() override {
-    const std::string name = Temporary();
-    struct stat status {};
-    const int folder = Where().folder.get();
-    if (Retried([&] { return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW); }) ==
-            0 &&
-        !S_ISDIR(status.st_mode)) {
-      Retried([&] { return ::unlinkat(folder, name.c_str(), 0); });
+  void DropCreatedTarget() noexcept override {
+    if (NameIs(Where().folder.get(), Where().name, old_)) {
+      ::unlinkat(Where().folder.get(), Where().name.c_str(), 0);
+    }
+    file_.Reset();
+  }
+
+  // A sibling is locked for as long as its save runs, so one that is not held is left over.
+  // What cannot be opened, locked or removed stays; no save ever needs its name.
+  void RemoveStaleSiblings() override {
+    if (!Folder().valid()) return;
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(::dup(folder_.get())),
+                                                      &::closedir);
+    if (!listing) return;
+    ::rewinddir(listing.get());
+    const std::string prefix = save::SiblingPrefix<char>(Where().name);
+    while (const dirent* entry = ::readdir(listing.get())) {
+      const std::string name = entry->d_name;
+      struct stat status {};
+      if (!name.starts_with(prefix) || !name.ends_with(save::kSiblingEnding) ||
+          ::fstatat(folder_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(status.st_mode)) {
+        continue;
+      }
+      const UniqueFile stale =
+          OpenAt(folder_.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+      if (stale.valid() && SameFile(StatOf(stale.get()), status) &&
+          ::flock(stale.get(), LOCK_EX | LOCK_NB) == 0 && NameIs(folder_.get(), name, status)) {
+        ::unlinkat(folder_.get(), name.c_str(), 0);
+      }
     }
   }
 
-  // The folder opened for reading, so that it can be synced.
-  bool FolderSyncable() override {
-    folder_ = OpenAt(Where().folder.get(), ".", O_RDONLY | O_DIRECTORY);
-    return folder_.valid();
+  // Unnamed (O_TMPFILE) where the file system allows it, so that a crash leaves nothing;
+  // otherwise under a name of its own, made exclusively. Locked before anything is written.
+  Step WriteSibling(std::span<const std::uint8_t> bytes) override {
+    // The folder must take a new name and give it up again, and a rename in it must last.
+    int flags = 0;
+    if (!Folder().valid()) return Failed("open folder to sync");
+    if (::ioctl(folder_.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+        (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
+      return WithErrno(Result::kRefused, EPERM, "folder keeps every name");
+    }
+    // A replacement is the user's alone until it carries the old file's identity.
+    const mode_t mode = file_.valid() ? 0600 : 0666;
+    sibling_ = OpenAt(folder_.get(), ".", O_TMPFILE | O_WRONLY, mode);
+    if (!sibling_.valid()) {
+      if (!OneOf(errno, kNoUnnamedFiles)) return Failed("create new file");
+      const std::string name = save::SiblingName<char>(Where().name);
+      sibling_ =
+          OpenAt(folder_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, mode);
+      if (!sibling_.valid()) return Failed("create temporary file");
+      sibling_name_ = name;
+    }
+    // Another save may have found it stale in the moment before the lock: it removes it.
+    if (::flock(sibling_.get(), LOCK_EX | LOCK_NB) != 0) {
+      sibling_name_.clear();
+      return Failed("lock new file");
+    }
+    return WriteAll(sibling_.get(), bytes, 0, true);
   }
 
-  Step CreateSibling(bool replacing) override {
-    contents_.emplace(Where(), Temporary());
-    return contents_->Create(replacing ? 0600 : 0666);
+  Step CarryIdentity() override {
+    return IdentityCarrier(file_.get(), old_, sibling_.get()).Carry();
   }
-  Step CarryIdentity() override { return ::dotloom::CarryIdentity(file_.get(), old_, fd()); }
-  Step WriteSibling(std::span<const std::uint8_t> bytes) override {
-    return Written(WriteAllOrError(fd(), bytes, 0));
+
+  // An exchange of the two names, checked afterwards: whatever was swapped in under the
+  // target's name meanwhile is swapped back, never replaced. The old file then goes.
+  Step SwapIn() override {
+    if (Step named = Name(); !named.ok()) return named;
+    const int folder = folder_.get();
+    const auto exchange = [&] {
+      return ::renameat2(folder, sibling_name_.c_str(), folder, Where().name.c_str(),
+                         RENAME_EXCHANGE) == 0;
+    };
+    if (!exchange()) return Failed("exchange");
+    if (!NameIs(folder, sibling_name_, old_) ||
+        !NameIs(folder, Where().name, StatOf(sibling_.get()))) {
+      if (!exchange()) return Final(Failed("exchange back"));
+      return WithErrno(Result::kFailed, EAGAIN, "file changed while saved: " + target_.string());
+    }
+    ::unlinkat(folder, sibling_name_.c_str(), 0);  // the old file; if it stays, it is stale
+    sibling_name_.clear();
+    return Final(Finish());
   }
-  Step FlushSibling() override { return Checked(Synced(fd()), "fsync new file"); }
-  Step SwapIn() override { return contents_->ReplaceTarget(old_); }
-  Step TakeFreeName() override { return contents_->TakeFreeName(); }
-  Step SyncFolder() override { return Checked(Synced(folder_.get()), "fsync folder"); }
-  Step CloseSibling() override { return contents_->Close(); }
-  void DropSibling() noexcept override { contents_.reset(); }
+
+  // No replacing: a file that appeared under that name meanwhile is left alone.
+  Step TakeFreeName() override {
+    const int folder = folder_.get();
+    const char* name = Where().name.c_str();
+    if (sibling_name_.empty()) {
+      if (Step linked = Link(name); !linked.ok()) return linked;
+    } else if (::renameat2(folder, sibling_name_.c_str(), folder, name, RENAME_NOREPLACE) == 0) {
+      sibling_name_.clear();
+    } else if (!OneOf(errno, kNoRenameFlags)) {
+      return Failed("rename");
+    } else if (::linkat(folder, sibling_name_.c_str(), folder, name, 0) != 0) {
+      return Failed("link " + target_.string());
+    }
+    // From here on the file has the name.
+    DropSiblingName();
+    return Final(Finish());
+  }
+
+  void DropSibling() noexcept override {
+    DropSiblingName();
+    sibling_.Reset();
+  }
 
  private:
   // The target's folder, opened when a step first needs it: writing an existing file in
-  // place never does. A rename checks that the name still leads to the file Look found.
+  // place never does.
   const Place& Where() {
     if (!place_.folder.valid()) place_ = PlaceOf(real_);
     return place_;
   }
-  std::string Temporary() { return save::SiblingName<char>(Where().name); }
-  int fd() const { return contents_->fd(); }
-  static Step Written(int error) {
-    if (error == 0) return Done();
-    errno = error;
-    return Failed("write");
+  // The folder open for reading, to list and to sync; invalid where it may not be read.
+  const UniqueFile& Folder() {
+    if (!folder_.valid()) folder_ = OpenAt(Where().folder.get(), ".", O_RDONLY | O_DIRECTORY);
+    return folder_;
+  }
+
+  // Links the unnamed sibling to name. Without /proc, only a privileged process may link a
+  // descriptor itself.
+  Step Link(const char* name) {
+    if (::linkat(AT_FDCWD, ProcPath(sibling_.get()).c_str(), folder_.get(), name,
+                 AT_SYMLINK_FOLLOW) == 0 ||
+        (errno == ENOENT && ::linkat(sibling_.get(), "", folder_.get(), name, AT_EMPTY_PATH) == 0)) {
+      return Done();
+    }
+    return Failed(std::string("link ") + name);
+  }
+  // Gives an unnamed sibling a name of its own, for the exchange.
+  Step Name() {
+    if (!sibling_name_.empty()) return Done();
+    const std::string name = save::SiblingName<char>(Where().name);
+    if (Step linked = Link(name.c_str()); !linked.ok()) return linked;
+    sibling_name_ = name;
+    return Done();
+  }
+  void DropSiblingName() noexcept {
+    if (!sibling_name_.empty()) ::unlinkat(folder_.get(), sibling_name_.c_str(), 0);
+    sibling_name_.clear();
+  }
+  // The folder synced, so that the new name lasts, and the sibling closed, which ends its lock.
+  Step Finish() {
+    if (::fsync(folder_.get()) != 0) return Failed("fsync folder");
+    return Checked(sibling_.Close(), "close new file");
   }
 
   const fs::path& target_;
   fs::path real_;
   Place place_;
-  struct stat old_ {};
-  UniqueFile file_;    // the target, open for writing
-  UniqueFile folder_;  // the target's folder, open for reading
-  std::optional<NewContents> contents_;
+  struct stat old_ {};  // the target as opened, or as this save created it
+  UniqueFile file_;     // the target, open for writing
+  UniqueFile folder_;   // the target's folder, open for reading
+  UniqueFile sibling_;  // the new contents, locked
+  std::string sibling_name_;  // the sibling's name in the folder, while it has one of its own
 };
 
 }  // namespace

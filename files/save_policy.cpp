@@ -14,15 +14,25 @@ void Require(const Status& status) {
   if (!status.ok()) Throw(status);
 }
 
-// Removes the sibling on every way out but success. Before the file is written in place
-// too, so that a disk too full for the copy has its room back.
-class SiblingGuard {
+// True when the step went; false when it was refused (or, with no_room, found no room) and
+// a plainer way is left; throws otherwise.
+bool Went(const Status& status, bool no_room = false) {
+  if (status.ok()) return true;
+  if (status.result == Result::kRefused || (no_room && status.result == Result::kNoRoom)) {
+    return false;
+  }
+  Throw(status);
+}
+
+// Calls drop on every way out but Keep(): what a save made and did not finish is removed.
+template <void (SaveSystem::*kDrop)() noexcept>
+class Dropper {
  public:
-  explicit SiblingGuard(SaveSystem& system) : system_(system) {}
-  SiblingGuard(const SiblingGuard&) = delete;
-  SiblingGuard& operator=(const SiblingGuard&) = delete;
-  ~SiblingGuard() {
-    if (!kept_) system_.DropSibling();
+  explicit Dropper(SaveSystem& system) : system_(system) {}
+  Dropper(const Dropper&) = delete;
+  Dropper& operator=(const Dropper&) = delete;
+  ~Dropper() {
+    if (!kept_) (system_.*kDrop)();
   }
   void Keep() { kept_ = true; }
 
@@ -30,20 +40,20 @@ class SiblingGuard {
   SaveSystem& system_;
   bool kept_ = false;
 };
+using SiblingGuard = Dropper<&SaveSystem::DropSibling>;
+using CreatedGuard = Dropper<&SaveSystem::DropCreatedTarget>;
 
 // Bytes over the start of the file, nothing past them touched. The target is looked at
 // again when a name appears between the look and the create.
 void OverwriteStart(SaveSystem& system, std::span<const std::uint8_t> bytes) {
   constexpr int kTries = 4;
   for (int i = 0; i < kTries; ++i) {
-    if (system.Look().exists) {
-      Require(system.OpenInPlace());
-    } else if (const Status created = system.CreateTarget(); created.result == Result::kNameTaken) {
-      continue;
-    } else {
+    if (!system.OpenTarget().exists) {
+      const Status created = system.CreateTarget();
+      if (created.result == Result::kNameTaken) continue;
       Require(created);
     }
-    Require(system.WriteTarget(bytes, 0));
+    Require(system.WriteTarget(bytes, false));
     Require(system.CloseTarget());
     return;
   }
@@ -54,50 +64,44 @@ void OverwriteStart(SaveSystem& system, std::span<const std::uint8_t> bytes) {
 // The file itself, written where it is: its identity stays whatever it was. Room is reserved
 // first, so that a full disk fails before a byte changes.
 void WriteInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  Require(system.OpenInPlace());
   if (const Status reserved = system.ReserveTarget(bytes.size());
-      reserved.result != Result::kUnsupported) {
+      reserved.result != Result::kRefused) {
     Require(reserved);
   }
-  Require(system.WriteTarget(bytes, 0));
-  Require(system.SetTargetLength(bytes.size()));
-  Require(system.FlushTarget());
+  Require(system.WriteTarget(bytes, true));
   Require(system.CloseTarget());
 }
 
-// A new name: the bytes go on disk under the sibling, which then takes the free name.
-void CreateWhole(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  // A folder that may not be read cannot be synced; the file is made all the same.
-  const bool syncable = system.FolderSyncable();
+// A new name, whole: the bytes go on disk under the sibling, which then takes the free name.
+// False, with nothing made, where the folder or the file system allows no sibling or no
+// naming that never replaces.
+bool CreateWhole(SaveSystem& system, std::span<const std::uint8_t> bytes) {
   SiblingGuard sibling(system);
-  Require(system.CreateSibling(false));
-  Require(system.WriteSibling(bytes));
-  Require(system.FlushSibling());
-  Require(system.TakeFreeName());
+  if (!Went(system.WriteSibling(bytes)) || !Went(system.TakeFreeName())) return false;
   sibling.Keep();
-  if (syncable) Require(system.SyncFolder());
-  Require(system.CloseSibling());
+  return true;
+}
+
+// A new name made exclusively and written: there are no old bytes to lose. What the save
+// made is removed when it fails.
+void CreateInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
+  Require(system.CreateTarget());
+  CreatedGuard created(system);
+  Require(system.WriteTarget(bytes, true));
+  created.Keep();
+  Require(system.CloseTarget());
 }
 
 // Replaces the existing target by a sibling that carries all it was. False, with nothing
 // changed, where the disk has no room for the copy, or the folder or the target's identity
 // does not allow it: the file is then written in place.
 bool ReplaceByCopy(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  if (!system.FolderSyncable()) return false;  // the swap could not be made to last
   SiblingGuard sibling(system);
-  const auto went = [](const Status& status) {
-    if (status.ok()) return true;
-    if (status.result == Result::kNoRoom || status.result == Result::kRefused) return false;
-    Throw(status);
-  };
-  if (!went(system.CreateSibling(true)) || !went(system.CarryIdentity()) ||
-      !went(system.WriteSibling(bytes)) || !went(system.FlushSibling()) || !went(system.SwapIn())) {
+  if (!Went(system.WriteSibling(bytes), true) || !Went(system.CarryIdentity()) ||
+      !Went(system.SwapIn())) {
     return false;
   }
-  // From here on the new file has the name: a failure is reported, never retried in place.
   sibling.Keep();
-  Require(system.SyncFolder());
-  Require(system.CloseSibling());
   return true;
 }
 
@@ -108,14 +112,14 @@ void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule
     OverwriteStart(system, bytes);
     return;
   }
-  const Found found = system.Look();
-  system.RemoveStaleSibling();
+  const Found found = system.OpenTarget();
+  system.RemoveStaleSiblings();
   if (!found.exists) {
-    CreateWhole(system, bytes);
-    return;
+    if (!CreateWhole(system, bytes)) CreateInPlace(system, bytes);
+  } else if (found.links > 1 || !ReplaceByCopy(system, bytes)) {
+    // Other names (hard links) would keep the old bytes after a replacement.
+    WriteInPlace(system, bytes);
   }
-  // Other names (hard links) would keep the old bytes after a replacement.
-  if (found.links > 1 || !ReplaceByCopy(system, bytes)) WriteInPlace(system, bytes);
 }
 
 }  // namespace dotloom::save

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,12 +20,11 @@ namespace dotloom::save {
 // How one step ended, as the rules tell failures apart.
 enum class Result {
   kOk,
-  kNoRoom,       // the disk or a quota is full
-  kRefused,      // the folder, the file system or the file's identity does not allow this
-                 // way; writing the file in place may still work
-  kNameTaken,    // a file of that name exists
-  kUnsupported,  // the file system cannot do this; the save goes on without it
-  kFailed,       // anything else: the save stops
+  kNoRoom,     // the disk or a quota is full
+  kRefused,    // the folder, the file system or the file's identity does not allow this way;
+               // a plainer way (in place, or an exclusive create) may still work
+  kNameTaken,  // a file of that name exists
+  kFailed,     // anything else: the save stops
 };
 
 struct Status {
@@ -40,42 +40,40 @@ struct Found {
   std::uint64_t links = 0;
 };
 
-// The steps of one save of one target, as a system carries them out. The target is the file
-// a name leads to, links followed; the sibling is the new file beside it that a whole
-// replacement is written to. Refusals that end any save (not a regular file, may not be
-// written) are thrown by Look and OpenInPlace as std::system_error.
+// The steps of one save of one target, as a system carries them out, each whole. The target
+// is the file a name leads to, links followed; the sibling is a new file beside it that the
+// bytes go to first, under a name no other save can take (SiblingName).
 class SaveSystem {
  public:
   virtual ~SaveSystem() = default;
 
-  // Looks at the target and, when it exists, checks that the user may write it.
-  virtual Found Look() = 0;
-  // Creates the missing target at its name, exclusively: kNameTaken when one appeared.
+  // Follows the name's links and, when the target exists, opens it for writing. Throws
+  // std::system_error for what no save may write: not a regular file, or not the user's to
+  // write.
+  virtual Found OpenTarget() = 0;
+  // Creates the missing target exclusively and opens it: kNameTaken when a name appeared.
   virtual Status CreateTarget() = 0;
-  // Opens the existing target to write it where it is.
-  virtual Status OpenInPlace() = 0;
+  // Reserves room for size bytes: kNoRoom on a full disk, kRefused where the file system
+  // cannot reserve (the writes go on without).
   virtual Status ReserveTarget(std::uint64_t size) = 0;
-  virtual Status WriteTarget(std::span<const std::uint8_t> bytes, std::uint64_t offset) = 0;
-  virtual Status SetTargetLength(std::uint64_t size) = 0;
-  virtual Status FlushTarget() = 0;
+  // Writes bytes over the start of the open target. With whole, also sets its length to
+  // theirs, gives back what the write took from its mode, and flushes it.
+  virtual Status WriteTarget(std::span<const std::uint8_t> bytes, bool whole) = 0;
   virtual Status CloseTarget() = 0;
+  // Removes the target this save created, when a write to it failed.
+  virtual void DropCreatedTarget() noexcept = 0;
 
-  // Removes a file (never a folder) that a crashed save left under the sibling's name.
-  virtual void RemoveStaleSibling() = 0;
-  // False where a rename in the target's folder could not be made to last.
-  virtual bool FolderSyncable() = 0;
-  // Creates the sibling under the temporary name, or unnamed where the system can.
-  virtual Status CreateSibling(bool replacing) = 0;
-  // Gives the sibling what the target is (owner, mode, attributes...), and checks it took.
-  virtual Status CarryIdentity() = 0;
+  // Removes the siblings that earlier saves of the target left and no save holds now.
+  virtual void RemoveStaleSiblings() = 0;
+  // Writes bytes to a new sibling and flushes it.
   virtual Status WriteSibling(std::span<const std::uint8_t> bytes) = 0;
-  virtual Status FlushSibling() = 0;
-  // Puts the sibling in the target's place; the target must still be the file Look found.
+  // Gives the sibling what the target is (owner, attributes, mode...), and checks it took.
+  virtual Status CarryIdentity() = 0;
+  // Puts the sibling in the target's place, only over the file OpenTarget opened, and makes
+  // that last. A failure after the sibling has the name is kFailed.
   virtual Status SwapIn() = 0;
-  // Gives the sibling the target's name, which must still be free: never over a newcomer.
+  // Gives the sibling the target's name, which must still be free, and makes that last.
   virtual Status TakeFreeName() = 0;
-  virtual Status SyncFolder() = 0;
-  virtual Status CloseSibling() = 0;
   // Removes the sibling of a save that did not finish.
   virtual void DropSibling() noexcept = 0;
 };
@@ -83,11 +81,11 @@ class SaveSystem {
 // Saves bytes by rule through system. Throws std::system_error.
 void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule);
 
-// The sibling's name for a target called name (in the system's own characters): hidden, of
-// one fixed length whatever the name, and the same for every save of that file, so that what
-// a crash left is found by the next save.
+// What every sibling name of a target called name (in the system's own characters) starts
+// with: hidden, of one fixed length whatever the name, and one for all saves of that file,
+// so that what a crash left is found by the next save.
 template <typename Char>
-std::string SiblingName(std::basic_string_view<Char> name, std::string_view ending = ".tmp") {
+std::string SiblingPrefix(std::basic_string_view<Char> name) {
   std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a of the name's code units
   for (const Char c : name) {
     hash = (hash ^ static_cast<std::make_unsigned_t<Char>>(c)) * 1099511628211ULL;
@@ -96,9 +94,23 @@ std::string SiblingName(std::basic_string_view<Char> name, std::string_view endi
   for (int i = 15; i >= 0; --i, hash >>= 4U)
     digits[static_cast<std::size_t>(i)] = "0123456789abcdef"[hash & 0xFU];
   // Built by appending: GCC 12 warns falsely (-Wrestrict) on "..." + std::string at -O2.
-  std::string sibling = ".~dotloom-";
-  sibling.append(digits).append(ending);
-  return sibling;
+  std::string prefix = ".~dotloom-";
+  prefix.append(digits).append("-");
+  return prefix;
+}
+inline constexpr std::string_view kSiblingEnding = ".tmp";
+
+// A sibling name of its own for one save: the prefix, 16 random hex digits and the ending.
+// Nobody can tell it in advance, so nobody can make it first.
+template <typename Char>
+std::string SiblingName(std::basic_string_view<Char> name) {
+  std::random_device random;  // the system's own source: a forked copy draws other names
+  std::string sibling = SiblingPrefix(name);
+  for (std::uint64_t bits = (std::uint64_t{random()} << 32U) ^ random(), i = 0; i < 16;
+       ++i, bits >>= 4U) {
+    sibling += "0123456789abcdef"[bits & 0xFU];
+  }
+  return sibling.append(kSiblingEnding);
 }
 
 }  // namespace dotloom::save

@@ -7,7 +7,7 @@
  * one fails as the environment says:
  *   DOTLOOM_FAULT_CLASS  open | read | write | fsync | close | rename (renames and links)
  *   DOTLOOM_FAULT_NTH    k, from 1; 0 (or unset) counts without failing
- *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | EINTR | SHORT (a short read or write, at least 1 byte)
+ *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | SHORT (a short read or write, at least 1 byte)
  *                        | EOF (reads from the k-th on find the end of the file: it shrank)
  *                        | KILL (the process is killed just before the call, as by a crash)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
@@ -61,7 +61,6 @@ static void Configure(void) {
   fault_every = every && atoi(every) != 0;
   fault_kind = EIO;
   if (kind && strcmp(kind, "ENOSPC") == 0) fault_kind = ENOSPC;
-  if (kind && strcmp(kind, "EINTR") == 0) fault_kind = EINTR;
   if (kind && strcmp(kind, "SHORT") == 0) fault_kind = kShort;
   if (kind && strcmp(kind, "EOF") == 0) fault_kind = kEndOfFile;
   if (kind && strcmp(kind, "KILL") == 0) fault_kind = kKill;
@@ -143,13 +142,6 @@ OPEN_WRAPPER(open, (const char* path, int flags, ...), (path, flags, mode))
 OPEN_WRAPPER(open64, (const char* path, int flags, ...), (path, flags, mode))
 OPEN_WRAPPER(openat, (int dir, const char* path, int flags, ...), (dir, path, flags, mode))
 
-/* glibc opens the temporary file of mkostemp internally, out of reach of open above. */
-int mkostemp(char* pattern, int flags) {
-  const int f = OpenFault(0);
-  if (f) return Fail(f);
-  return REAL(mkostemp)(pattern, flags);
-}
-
 static size_t Shorter(size_t count) { return count > 1 ? count / 2 : count; }
 /* Writes cannot find an end: EOF fails them as EIO. */
 static int WriteFault(void) {
@@ -202,9 +194,6 @@ int close(int fd) {
   }
 
 WHOLE_WRAPPER(kFsync, fsync, (int fd), (fd))
-WHOLE_WRAPPER(kRename, rename, (const char* from, const char* to), (from, to))
-WHOLE_WRAPPER(kRename, renameat, (int from_dir, const char* from, int to_dir, const char* to),
-              (from_dir, from, to_dir, to))
 WHOLE_WRAPPER(kRename, renameat2,
               (int from_dir, const char* from, int to_dir, const char* to, unsigned flags),
               (from_dir, from, to_dir, to, flags))
