@@ -106,7 +106,10 @@ std::wstring FullPath(const std::wstring& name, const fs::path& path) {
 }  // namespace
 
 std::string Text(const fs::path& path) {
+  // A failure's message is built before its error is read: the error stays as it was.
+  const DWORD error = ::GetLastError();
   const std::u8string utf8 = path.u8string();
+  ::SetLastError(error);
   return {utf8.begin(), utf8.end()};
 }
 

@@ -39,7 +39,7 @@ using Step = save::Status;
 constexpr int kNoRoom[] = {ENOSPC, EDQUOT};
 // What the folder, the file system (FAT and FUSE lack much) or the file's identity does not
 // allow: a plainer way may still work.
-constexpr int kRefused[] = {EACCES, EPERM,  EROFS,  EMLINK, EBUSY,  EXDEV,  ENOSYS,
+constexpr int kRefused[] = {EACCES,  EPERM,      EROFS, EMLINK, EBUSY,  EXDEV,   ENOSYS,
                             ENOTSUP, EOPNOTSUPP, E2BIG, ERANGE, EINVAL, ENODATA, ENOTTY};
 // What a file system without a feature answers: extended attributes, O_TMPFILE, renameat2.
 constexpr int kNoAttributes[] = {ENOTSUP, EOPNOTSUPP};
@@ -383,7 +383,8 @@ class PosixSave final : public save::SaveSystem {
   Step Link(const char* name) {
     if (::linkat(AT_FDCWD, ProcPath(sibling_.get()).c_str(), folder_.get(), name,
                  AT_SYMLINK_FOLLOW) == 0 ||
-        (errno == ENOENT && ::linkat(sibling_.get(), "", folder_.get(), name, AT_EMPTY_PATH) == 0)) {
+        (errno == ENOENT &&
+         ::linkat(sibling_.get(), "", folder_.get(), name, AT_EMPTY_PATH) == 0)) {
       return Done();
     }
     return Failed(std::string("link ") + name);
@@ -409,10 +410,10 @@ class PosixSave final : public save::SaveSystem {
   const fs::path& target_;
   fs::path real_;
   Place place_;
-  struct stat old_ {};  // the target as opened, or as this save created it
-  UniqueFile file_;     // the target, open for writing
-  UniqueFile folder_;   // the target's folder, open for reading
-  UniqueFile sibling_;  // the new contents, locked
+  struct stat old_ {};        // the target as opened, or as this save created it
+  UniqueFile file_;           // the target, open for writing
+  UniqueFile folder_;         // the target's folder, open for reading
+  UniqueFile sibling_;        // the new contents, locked
   std::string sibling_name_;  // the sibling's name in the folder, while it has one of its own
 };
 

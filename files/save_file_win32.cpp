@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// The steps of a save over Windows: a new file swapped in with ReplaceFileW, which keeps the
-// old one's security settings, or the old file itself written where it is. The rules that
-// choose are save_policy.cpp's.
+// The steps of a save over Windows: a new file that takes over the old one's attributes and
+// security settings and is moved over it in one rename, or the old file itself written where
+// it is. The rules that choose are save_policy.cpp's.
+#include <aclapi.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -43,10 +45,7 @@ Step Failed(DWORD error, std::string what) {
   return {result, std::error_code(static_cast<int>(error), std::system_category()),
           std::move(what)};
 }
-Step Checked(bool done, std::string what) {
-  return done ? Done() : Failed(::GetLastError(), std::move(what));
-}
-// A step that is never retried another way, whatever its error.
+// A step after which no other way may be tried, whatever its error.
 Step Final(Step step) {
   if (!step.ok()) step.result = Result::kFailed;
   return step;
@@ -54,7 +53,7 @@ Step Final(Step step) {
 
 // Removes the file at path now where the system allows it (POSIX semantics, so that its name
 // goes at once even while another program has it open), else when its last handle closes.
-// A file that cannot be opened for deletion stays, for the next save to remove.
+// A file that is open without sharing delete, as a save's own new file is, stays.
 void Remove(const std::wstring& path) {
   UniqueFile file = Open(path, DELETE, kShareAll, OPEN_EXISTING);
   if (!file) return;
@@ -71,34 +70,7 @@ void Remove(const std::wstring& path) {
 // The folder and name part of a long form.
 std::wstring FolderOf(const std::wstring& form) { return form.substr(0, form.rfind(L'\\') + 1); }
 std::wstring NameOf(const std::wstring& form) { return form.substr(form.rfind(L'\\') + 1); }
-
-// A sibling name of the file `form`, in its folder.
-std::wstring Sibling(const std::wstring& form, std::string_view ending) {
-  const std::string name = save::SiblingName<wchar_t>(NameOf(form), ending);
-  return FolderOf(form) + std::wstring(name.begin(), name.end());
-}
-
-// The old file of a swap goes to a backup name first, so that it can be put back when the
-// new one cannot be moved in. There are a few: the old file of a save stays under one until
-// every other program that has it open lets go, where the file system keeps such names
-// visible. What earlier saves left under them is removed; the first that is free is
-// returned, the last when none is.
-std::wstring FreeBackup(const std::wstring& form) {
-  constexpr int kBackups = 4;
-  std::wstring free;
-  std::wstring backup;
-  for (int i = 0; i < kBackups; ++i) {
-    std::string ending = "-";
-    ending.append(std::to_string(i)).append(".old");
-    backup = Sibling(form, ending);
-    Remove(backup);
-    if (free.empty() && ::GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-      free = backup;
-    }
-  }
-  return free.empty() ? backup : free;
-}
+std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
 std::wstring FinalForm(HANDLE handle, const std::wstring& form) {
   std::wstring final_path(MAX_PATH, L'\0');
@@ -115,6 +87,21 @@ std::wstring FinalForm(HANDLE handle, const std::wstring& form) {
   }
 }
 
+// A file's security settings, as GetSecurityInfo gives them.
+struct Security {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  std::unique_ptr<void, decltype(&::LocalFree)> descriptor{nullptr, &::LocalFree};
+  DWORD Read(HANDLE file) {
+    PSECURITY_DESCRIPTOR got = nullptr;
+    const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                          &owner, nullptr, &dacl, nullptr, &got);
+    descriptor.reset(got);
+    return error;
+  }
+};
+
 // One save of one target over handles.
 class Win32Save final : public save::SaveSystem {
  public:
@@ -127,32 +114,23 @@ class Win32Save final : public save::SaveSystem {
   // a link. A target the user may not write (read-only, or denied by its security settings),
   // a folder and anything that is not a file on disk are refused, so a save never overrides
   // them.
-  save::Found Look() override {
+  save::Found OpenTarget() override {
     if (form_.empty()) form_ = OpenableForm(target_);
-    UniqueFile file = Open(form_, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-    if (!file) {
+    file_ = Open(form_, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    if (!file_) {
       const DWORD error = ::GetLastError();
       if (error != ERROR_FILE_NOT_FOUND) win32::ThrowError(error, "open " + Text(target_));
       place_ = form_;
       return {};
     }
-    const BY_HANDLE_FILE_INFORMATION information = RequireWritableDiskFile(file.get(), target_);
-    place_ = FinalForm(file.get(), form_);
-    attributes_ = information.dwFileAttributes;
-    CloseOrThrow(file, "close " + Text(target_));
-    return {true, information.nNumberOfLinks};
+    old_ = RequireWritableDiskFile(file_.get(), target_);
+    place_ = FinalForm(file_.get(), form_);
+    return {true, old_.nNumberOfLinks};
   }
 
   Step CreateTarget() override {
-    file_ = Open(place_, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
-    return Checked(file_.valid(), "create " + Text(target_));
-  }
-
-  Step OpenInPlace() override {
-    file_ = Open(place_, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
-    if (!file_) return Failed(::GetLastError(), "open " + Text(target_));
-    RequireDiskFile(file_.get(), target_);
-    return Done();
+    file_ = Open(place_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
+    return file_ ? Done() : Fail("create");
   }
 
   // A file system that cannot reserve room still writes; a full one stops here.
@@ -163,88 +141,124 @@ class Win32Save final : public save::SaveSystem {
       return Done();
     }
     const DWORD error = ::GetLastError();
-    if (OneOf(error, kNoRoom)) return Failed(error, "reserve");
-    return {Result::kUnsupported, {}, {}};
+    return OneOf(error, kNoRoom) ? Failed(error, "reserve") : Failed(ERROR_ACCESS_DENIED, {});
   }
 
-  Step WriteTarget(std::span<const std::uint8_t> bytes, std::uint64_t offset) override {
-    return Written(WriteAllOrError(file_.get(), bytes, offset));
-  }
-  Step SetTargetLength(std::uint64_t size) override {
+  Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {
+    if (const DWORD error = WriteAllOrError(file_.get(), bytes, 0); error != NO_ERROR) {
+      return Failed(error, "write " + Text(target_));
+    }
+    if (!whole) return Done();
     FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    return Checked(::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof end),
-                   "set length");
-  }
-  Step FlushTarget() override { return Checked(::FlushFileBuffers(file_.get()), "flush"); }
-  Step CloseTarget() override { return Checked(file_.Close(), "close"); }
-
-  void RemoveStaleSibling() override { Remove(Temporary()); }
-  // A rename is written through (MOVEFILE_WRITE_THROUGH); no folder to sync.
-  bool FolderSyncable() override { return true; }
-
-  Step CreateSibling(bool /*replacing*/) override {
-    sibling_ = Open(Temporary(), GENERIC_WRITE | DELETE, 0, CREATE_NEW);
-    if (!sibling_) return Failed(::GetLastError(), "write new file beside " + Text(target_));
-    created_ = true;
-    return Done();
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes.size());
+    if (!::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof end)) {
+      return Fail("set length");
+    }
+    return ::FlushFileBuffers(file_.get()) ? Done() : Fail("flush");
   }
 
-  // ReplaceFileW carries the old file's attributes over on Windows, Wine's does not; the new
-  // file gets them first, so that both keep a hidden file hidden. Its security settings are
-  // ReplaceFileW's to carry.
-  Step CarryIdentity() override {
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if ((attributes_ & kKept) == 0) return Done();
-    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
-    basic.FileAttributes = attributes_ & kKept;
-    return Final(
-        Checked(::SetFileInformationByHandle(sibling_.get(), FileBasicInfo, &basic, sizeof basic),
-                "attributes " + Text(target_)));
+  Step CloseTarget() override { return file_.Close() ? Done() : Fail("close"); }
+
+  void DropCreatedTarget() noexcept override {
+    FILE_DISPOSITION_INFO on_close{TRUE};
+    ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &on_close, sizeof on_close);
+    file_.Reset();
+  }
+
+  // A save's own sibling is open without sharing delete while the save runs, so that only
+  // the ones no save holds go.
+  void RemoveStaleSiblings() override {
+    const std::wstring folder = FolderOf(place_);
+    const std::wstring pattern = folder + Wide(save::SiblingPrefix<wchar_t>(NameOf(place_))) +
+                                 L"*" + Wide(std::string(save::kSiblingEnding));
+    WIN32_FIND_DATAW found{};
+    using UniqueFind = UniqueHandle<HandleTraits<HANDLE, -1, &::FindClose>>;
+    const UniqueFind listing(::FindFirstFileW(pattern.c_str(), &found));
+    if (!listing) return;
+    do {
+      Remove(folder + found.cFileName);
+    } while (::FindNextFileW(listing.get(), &found));
   }
 
   Step WriteSibling(std::span<const std::uint8_t> bytes) override {
-    return Written(WriteAllOrError(sibling_.get(), bytes, 0));
-  }
-  Step FlushSibling() override {
-    return Checked(::FlushFileBuffers(sibling_.get()), "flush new file");
+    sibling_name_ = FolderOf(place_) + Wide(save::SiblingName<wchar_t>(NameOf(place_)));
+    sibling_ =
+        Open(sibling_name_, GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL, 0, CREATE_NEW);
+    if (!sibling_) {
+      sibling_name_.clear();
+      return Fail("write new file beside");
+    }
+    if (const DWORD error = WriteAllOrError(sibling_.get(), bytes, 0); error != NO_ERROR) {
+      return Failed(error, "write new file beside " + Text(target_));
+    }
+    return ::FlushFileBuffers(sibling_.get()) ? Done() : Fail("flush new file beside");
   }
 
-  // Puts the new file in the place of the target, which keeps its security settings. The
-  // backup is removed once the new file has the name; a swap that failed halfway is undone.
+  // The old file's attributes that a copy may have, and its security settings: the same
+  // access list, and the same owner, which only the old file's owner gives a new file.
+  Step CarryIdentity() override {
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    basic.FileAttributes = (old_.dwFileAttributes & kKept) | FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(sibling_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      return Fail("attributes");
+    }
+    Security old;
+    Security fresh;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    DWORD error = old.Read(file_.get());
+    if (error == ERROR_SUCCESS &&
+        ::GetSecurityDescriptorControl(old.descriptor.get(), &control, &revision)) {
+      const SECURITY_INFORMATION which =
+          DACL_SECURITY_INFORMATION |
+          ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                              : UNPROTECTED_DACL_SECURITY_INFORMATION);
+      error = ::SetSecurityInfo(sibling_.get(), SE_FILE_OBJECT, which, nullptr, nullptr, old.dacl,
+                                nullptr);
+    }
+    if (error == ERROR_SUCCESS) error = fresh.Read(sibling_.get());
+    if (error != ERROR_SUCCESS) return Failed(ERROR_ACCESS_DENIED, "security " + Text(target_));
+    if (!::EqualSid(old.owner, fresh.owner)) {
+      return Failed(ERROR_ACCESS_DENIED, "another owner's " + Text(target_));
+    }
+    return Done();
+  }
+
+  // One rename over the target, written through: MoveFileExW replaces the name's file in
+  // one step. Windows has no exchange to check afterwards, so the name is checked just before
+  // it, as OpenTarget found it. Refused (another program holds the file without letting a
+  // rename replace it), the old file is opened again to be written in place.
   Step SwapIn() override {
-    if (Step closed = CloseSibling(); !closed.ok()) return Final(closed);
-    const std::wstring backup = FreeBackup(place_);
-    if (::ReplaceFileW(place_.c_str(), Temporary().c_str(), backup.c_str(),
-                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-      created_ = false;
-      Remove(backup);
-      return Done();
+    if (!sibling_.Close()) return Fail("close new file");
+    file_.Reset();
+    const UniqueFile now = Open(place_, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!now || !::GetFileInformationByHandle(now.get(), &information))
+      return Reopened(Fail("stat"));
+    if (information.dwVolumeSerialNumber != old_.dwVolumeSerialNumber ||
+        information.nFileIndexHigh != old_.nFileIndexHigh ||
+        information.nFileIndexLow != old_.nFileIndexLow) {
+      return Final(Failed(ERROR_FILE_EXISTS, "file changed while saved: " + Text(target_)));
     }
-    const DWORD error = ::GetLastError();
-    // Moved halfway: the old file is under the backup name and the new one could not take its
-    // place. Every other failure leaves both under their own names.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-        !::MoveFileExW(backup.c_str(), place_.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      return Final(Failed(::GetLastError(), "put back " + Text(target_)));
+    if (!::MoveFileExW(sibling_name_.c_str(), place_.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Reopened(Fail("replace"));
     }
-    return Final(Failed(error, "replace " + Text(target_)));
+    sibling_name_.clear();
+    return Done();
   }
 
   // No replacing: a file that appeared under that name meanwhile is left alone.
   Step TakeFreeName() override {
-    if (Step closed = CloseSibling(); !closed.ok()) return Final(closed);
-    if (!::MoveFileExW(Temporary().c_str(), place_.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      return Failed(::GetLastError(), "move into place " + Text(target_));
+    if (!sibling_.Close()) return Fail("close new file");
+    if (!::MoveFileExW(sibling_name_.c_str(), place_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      return Fail("move into place");
     }
-    created_ = false;
+    sibling_name_.clear();
     return Done();
   }
-
-  Step SyncFolder() override { return Done(); }
-  // The sibling is closed before it moves; closing it again is no step.
-  Step CloseSibling() override { return Checked(sibling_.Close(), "close new file"); }
 
   void DropSibling() noexcept override {
     if (sibling_) {
@@ -253,21 +267,30 @@ class Win32Save final : public save::SaveSystem {
       ::SetFileInformationByHandle(sibling_.get(), FileDispositionInfo, &on_close, sizeof on_close);
       sibling_.Reset();
     }
-    if (created_) Remove(Temporary());
-    created_ = false;
+    if (!sibling_name_.empty()) Remove(sibling_name_);
+    sibling_name_.clear();
   }
 
  private:
-  std::wstring Temporary() const { return Sibling(place_, ".tmp"); }
-  static Step Written(DWORD error) { return error == NO_ERROR ? Done() : Failed(error, "write"); }
+  // The step failed with the last error, read before anything else can change it.
+  Step Fail(const char* what) {
+    const DWORD error = ::GetLastError();
+    return Failed(error, std::string(what) + " " + Text(target_));
+  }
+  // A refused swap goes on in place, over the old file opened again.
+  Step Reopened(Step step) {
+    if (step.result != Result::kRefused) return Final(step);
+    file_ = Open(place_, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    return file_ ? step : Final(Fail("open"));
+  }
 
   const fs::path& target_;
   std::wstring form_;   // the openable form of the name given
   std::wstring place_;  // the file's own form once looked at, links followed
-  DWORD attributes_ = 0;
-  UniqueFile file_;     // the target, open for writing
-  UniqueFile sibling_;  // the new contents, while open
-  bool created_ = false;
+  BY_HANDLE_FILE_INFORMATION old_{};
+  UniqueFile file_;            // the target, open for writing
+  UniqueFile sibling_;         // the new contents, while open
+  std::wstring sibling_name_;  // its name, while it has one of its own
 };
 
 }  // namespace

@@ -16,8 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/unique_handle.h"
 #include "files/regular_file.h"
 #include "files/save_file.h"
+#include "files/save_policy.h"
 #include "files/win32_path.h"
 #include "tests/support/test_support.h"
 
@@ -28,22 +30,8 @@ using namespace testing;
 
 DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
-// Closes on scope exit; for files a test holds open as another program would, and for its
-// own pipe servers and mailslots.
-class Held {
- public:
-  explicit Held(HANDLE handle) : handle_(handle) {}
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+// Files a test holds open as another program would, and its own pipe servers and mailslots.
+using Held = UniqueFile;
 
 HANDLE OpenShared(const fs::path& path, DWORD share) {
   return ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
@@ -116,10 +104,10 @@ TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
   {
     const std::wstring name = L"dotloom-" + id + L"-control.bit";
     const Held server(PipeServer(name));
-    ASSERT_TRUE(server.ok());
+    ASSERT_TRUE(server.valid());
     const Held client(::CreateFileW((L"\\\\.\\pipe\\" + name).c_str(), GENERIC_READ, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.valid());
     EXPECT_TRUE(SawClient(server));
   }
   for (const auto& [command, run] : Commands()) {
@@ -128,7 +116,7 @@ TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
       const fs::path path = with(form, name);
       SCOPED_TRACE(std::string(command) + " " + path.string());
       const Held server(PipeServer(name));
-      ASSERT_TRUE(server.ok());
+      ASSERT_TRUE(server.valid());
       const int handles = OpenDescriptorCount();
       EXPECT_THROW(run(path), std::system_error);
       EXPECT_FALSE(SawClient(server));
@@ -139,7 +127,7 @@ TEST(RegularFileWin32Test, NamesOutsideTheFileSystemAreNeverOpened) {
       const fs::path path = with(form, name);
       SCOPED_TRACE(std::string(command) + " " + path.string());
       const Held mailslot(Mailslot(name));
-      ASSERT_TRUE(mailslot.ok());
+      ASSERT_TRUE(mailslot.valid());
       EXPECT_THROW(run(path), std::system_error);
       EXPECT_FALSE(GotMessage(mailslot));
     }
@@ -215,7 +203,7 @@ TEST(RegularFileWin32Test, FileThatShrinksWhileItIsRead) {
       const Held writer(::CreateFileW((dir / "a.bit").c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      ASSERT_TRUE(writer.ok());
+      ASSERT_TRUE(writer.valid());
       ASSERT_TRUE(::SetFilePointerEx(writer.get(), LARGE_INTEGER{.QuadPart = row.shrunk_to},
                                      nullptr, FILE_BEGIN) &&
                   ::SetEndOfFile(writer.get()));
@@ -301,8 +289,9 @@ TEST(SaveFileWin32Test, TargetsNeverReplaced) {
   }
 }
 
-// A target that another program has open: replaced only when that program lets files be
-// deleted under it (as Windows' own editors do), else the save fails and changes nothing.
+// A target that another program has open: saved where that program lets others write it
+// (replaced where it lets files be deleted under it too, as Windows' own editors do, else
+// written in place), else the save fails and changes nothing.
 TEST(SaveFileWin32Test, TargetHeldOpenByAnotherProgram) {
   struct Case {
     const char* how;
@@ -311,7 +300,7 @@ TEST(SaveFileWin32Test, TargetHeldOpenByAnotherProgram) {
   };
   const Case cases[] = {
       {"shared for reading only", FILE_SHARE_READ, false},
-      {"shared for reading and writing", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+      {"shared for reading and writing", FILE_SHARE_READ | FILE_SHARE_WRITE, true},
       {"shared for everything", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
   };
   for (const Case& c : cases) {
@@ -321,7 +310,7 @@ TEST(SaveFileWin32Test, TargetHeldOpenByAnotherProgram) {
     WriteFile(target, ByteVector(10, 7));
     {
       const Held held(OpenShared(target, c.share));
-      ASSERT_TRUE(held.ok());
+      ASSERT_TRUE(held.valid());
       if (c.replaced) {
         EXPECT_NO_THROW(SaveFile(target, ByteVector{1, 2, 3}, SaveRule::kReplaceWhole));
       } else {
@@ -447,36 +436,40 @@ std::wstring FinalName(HANDLE handle) {
 }
 
 using FlushFunction = BOOL(WINAPI*)(HANDLE);
-using ReplaceFunction = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID);
+using MoveFunction = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
 FlushFunction real_flush = nullptr;
-ReplaceFunction real_replace = nullptr;
+MoveFunction real_move = nullptr;
 
 BOOL WINAPI RecordedFlush(HANDLE handle) {
   Calls().push_back(L"flush " + FinalName(handle));
   return real_flush(handle);
 }
 
-BOOL WINAPI RecordedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
-                            LPVOID exclude, LPVOID reserved) {
-  Calls().push_back(L"replace " + NameOf(replacement));
-  return real_replace(replaced, replacement, backup, flags, exclude, reserved);
+BOOL WINAPI RecordedMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  Calls().push_back(L"move " + NameOf(from));
+  return real_move(from, to, flags);
 }
 
-// ReplaceFileW failing in each of the ways Windows documents; Wine's own cannot be made to.
-DWORD replace_failure = 0;
-BOOL WINAPI FailingReplace(LPCWSTR replaced, LPCWSTR /*replacement*/, LPCWSTR backup,
-                           DWORD /*flags*/, LPVOID /*exclude*/, LPVOID /*reserved*/) {
-  // Halfway: the old file has gone to the backup name, the new one is not in its place.
-  if (replace_failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-      !::MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING)) {
-    return FALSE;
-  }
-  ::SetLastError(replace_failure);
+// The move failing as Windows may make it fail; Wine's own cannot be made to.
+DWORD move_failure = 0;
+BOOL WINAPI FailingMove(LPCWSTR, LPCWSTR, DWORD) {
+  ::SetLastError(move_failure);
   return FALSE;
 }
 
-// The new contents are on the disk before they take the old file's place, and a swap that
-// fails, also halfway, leaves the old file under its own name with nothing beside it.
+// Another program makes a file under the name just before the move.
+BOOL WINAPI MoveAfterANewcomer(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  const UniqueFile newcomer(
+      ::CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  ::WriteFile(newcomer.get(), "c", 1, &written, nullptr);
+  return real_move(from, to, flags);
+}
+
+// The new contents are on the disk before they take the old file's place; a move that fails
+// leaves the old file under its own name with nothing beside it, or, refused, the file is
+// written in place; a move never replaces a file made meanwhile; and what a crashed save
+// left beside the file goes with the next save.
 TEST(SaveFileWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
   {
     TempDir dir;
@@ -484,43 +477,63 @@ TEST(SaveFileWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
     Calls().clear();
     {
       const ImportHook flush("FlushFileBuffers", reinterpret_cast<void*>(&RecordedFlush));
-      const ImportHook replace("ReplaceFileW", reinterpret_cast<void*>(&RecordedReplace));
-      ASSERT_TRUE(flush.ok() && replace.ok());
+      const ImportHook move("MoveFileExW", reinterpret_cast<void*>(&RecordedMove));
+      ASSERT_TRUE(flush.ok() && move.ok());
       real_flush = flush.original<FlushFunction>();
-      real_replace = replace.original<ReplaceFunction>();
+      real_move = move.original<MoveFunction>();
       SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
     }
     EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
     const auto swap = std::find_if(Calls().begin(), Calls().end(), [](const std::wstring& call) {
-      return call.starts_with(L"replace ");
+      return call.starts_with(L"move ");
     });
     ASSERT_NE(swap, Calls().end());
-    const std::wstring flushed = L"flush " + swap->substr(std::wstring(L"replace ").size());
+    const std::wstring flushed = L"flush " + swap->substr(std::wstring(L"move ").size());
     EXPECT_NE(std::find(Calls().begin(), swap, flushed), swap)
         << "the new file is flushed before the swap";
   }
-  for (const DWORD failure :
-       {DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}, DWORD{ERROR_UNABLE_TO_MOVE_REPLACEMENT},
-        DWORD{ERROR_UNABLE_TO_REMOVE_REPLACED}}) {
+  for (const auto& [failure, in_place] :
+       {std::pair{DWORD{ERROR_SHARING_VIOLATION}, false},
+        std::pair{DWORD{ERROR_WRITE_FAULT}, false}, std::pair{DWORD{ERROR_LOCK_VIOLATION}, false},
+        std::pair{DWORD{ERROR_ACCESS_DENIED}, true}}) {
     SCOPED_TRACE(failure);
     TempDir dir;
     WriteFile(dir / "a.bmp", ByteVector(10, 7));
     ASSERT_TRUE(::SetFileAttributesW((dir / "a.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN));
-    replace_failure = failure;
+    move_failure = failure;
     {
-      const ImportHook replace("ReplaceFileW", reinterpret_cast<void*>(&FailingReplace));
-      ASSERT_TRUE(replace.ok());
-      EXPECT_THROW(SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole),
-                   std::system_error);
+      const ImportHook move("MoveFileExW", reinterpret_cast<void*>(&FailingMove));
+      ASSERT_TRUE(move.ok());
+      if (in_place) {
+        SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
+      } else {
+        try {
+          SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
+          ADD_FAILURE() << "saved";
+        } catch (const std::system_error& error) {
+          EXPECT_EQ(error.code().value(), static_cast<int>(failure)) << "the system's own code";
+        }
+      }
     }
-    EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector(10, 7)) << "the old file under its own name";
+    EXPECT_EQ(ReadFile(dir / "a.bmp"), (in_place ? ByteVector{1, 2, 3} : ByteVector(10, 7)));
     EXPECT_NE(Attributes(dir / "a.bmp") & FILE_ATTRIBUTE_HIDDEN, 0U);
     EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary or backup file is left behind";
-    // And the next save goes on as if nothing had happened.
+    // A crash's leftover, then the next save, which goes on as if nothing had happened.
+    WriteFile(dir / (save::SiblingPrefix<char>("a.bmp") + "0123456789abcdef.tmp"), ByteVector{9});
     SaveFile(dir / "a.bmp", ByteVector{4}, SaveRule::kReplaceWhole);
     EXPECT_EQ(ReadFile(dir / "a.bmp"), ByteVector{4});
     EXPECT_EQ(EntriesIn(dir.path()), 1);
   }
+  TempDir dir;
+  {
+    const ImportHook move("MoveFileExW", reinterpret_cast<void*>(&MoveAfterANewcomer));
+    ASSERT_TRUE(move.ok());
+    real_move = move.original<MoveFunction>();
+    EXPECT_THROW(SaveFile(dir / "new.bmp", ByteVector{1, 2}, SaveRule::kReplaceWhole),
+                 std::system_error);
+  }
+  EXPECT_EQ(ReadFile(dir / "new.bmp"), ByteVector{'c'}) << "the newcomer stays";
+  EXPECT_EQ(EntriesIn(dir.path()), 1);
 }
 
 // A disk with room for the picture but not for a second copy beside the old one: the save

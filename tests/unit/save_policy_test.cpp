@@ -44,7 +44,7 @@ enum class Outcome { kCreated, kReplaced, kInPlace, kThrows };
 
 const ByteVector kNew(576, 'n');
 constexpr char kTarget[] = "t";
-constexpr char kSibling[] = "tmp";        // what a crashed save left
+constexpr char kSibling[] = "tmp";         // what a crashed save left
 constexpr char kOwnSibling[] = "sibling";  // this save's sibling, while it has a name
 constexpr char kOldIdentity[] = "setgid, group staff";
 
@@ -272,16 +272,16 @@ TEST(SavePolicyTest, DecisionTable) {
        "", "t=N", kReplaced},
       {"the copy's write failing midway", kBoth, kReplaceWhole, "t", kPlenty, kSiblingWrite, "",
        "t=O", kThrows},
-      {"another file put under the name during the save stays", kBoth, kReplaceWhole, "t",
-       kPlenty, kNone, "SwapIn", "t=C", kThrows},
+      {"another file put under the name during the save stays", kBoth, kReplaceWhole, "t", kPlenty,
+       kNone, "SwapIn", "t=C", kThrows},
       {"setgid file saved by a user outside its group: in place", kPosixOnly, kReplaceWhole, "t",
        kPlenty, kIdentity, "", "t=N", kInPlace},
       {"a folder that cannot be synced: in place", kPosixOnly, kReplaceWhole, "t", kPlenty,
        kFolderSync, "", "t=N", kInPlace},
       {"a rename the folder refuses (a bind mount): in place", kPosixOnly, kReplaceWhole, "t",
        kPlenty, kSwap, "", "t=N", kInPlace},
-      {"the move failing: nothing changes", kWindowsOnly, kReplaceWhole, "t", kPlenty, kSwap,
-       "", "t=O", kThrows},
+      {"the move failing: nothing changes", kWindowsOnly, kReplaceWhole, "t", kPlenty, kSwap, "",
+       "t=O", kThrows},
       // The Bitfile's rule: the start overwritten in place, never truncated.
       {"over a longer file", kBoth, kOverwriteStart, "t", kPlenty, kNone, "", "t=N+O", kInPlace},
       {"over a longer file with two links", kBoth, kOverwriteStart, "t second", kPlenty, kNone, "",
