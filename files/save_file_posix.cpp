@@ -245,10 +245,15 @@ class PosixSave final : public save::SaveSystem {
   Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {
     if (!whole) return WriteAll(file_.get(), bytes, 0, false);
     if (Step written = WriteAll(file_.get(), bytes, 0, false); !written.ok()) return written;
-    if (::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) != 0) return Failed("truncate");
+    // Only ever shortened: some file systems (fusefat) refuse to set a length they have.
+    const struct stat written = StatOf(file_.get());
+    if (written.st_size > static_cast<off_t>(bytes.size()) &&
+        ::ftruncate(file_.get(), static_cast<off_t>(bytes.size())) != 0) {
+      return Failed("truncate");
+    }
     // The write took setuid and setgid away; the owner may give them back. Where the kernel
     // does not let even the owner, they stay lost, as save_file.h says.
-    if ((StatOf(file_.get()).st_mode & 07777) != (old_.st_mode & 07777)) {
+    if ((written.st_mode & 07777) != (old_.st_mode & 07777)) {
       static_cast<void>(::fchmod(file_.get(), old_.st_mode & 07777));
     }
     return Checked(::fsync(file_.get()) == 0, "fsync");
@@ -397,8 +402,13 @@ class PosixSave final : public save::SaveSystem {
     sibling_name_ = name;
     return Done();
   }
+  // Removes the sibling's name, only while it still leads to the sibling.
   void DropSiblingName() noexcept {
-    if (!sibling_name_.empty()) ::unlinkat(folder_.get(), sibling_name_.c_str(), 0);
+    struct stat sibling {};
+    if (!sibling_name_.empty() && ::fstat(sibling_.get(), &sibling) == 0 &&
+        NameIs(folder_.get(), sibling_name_, sibling)) {
+      ::unlinkat(folder_.get(), sibling_name_.c_str(), 0);
+    }
     sibling_name_.clear();
   }
   // The folder synced, so that the new name lasts, and the sibling closed, which ends its lock.

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "files/save_file.h"
+#include "files/save_policy.h"
 #include "tests/support/test_support.h"
 
 namespace dotloom {
@@ -282,6 +283,96 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
       continue;
     }
     EXPECT_EQ(report, "");
+  }
+}
+
+// Runs a program to its end, its output to log (a file, so that a daemon it starts holds no
+// pipe of the test's); its exit status, -1 when it could not run.
+int Run(const fs::path& log, std::vector<std::string> arguments) {
+  return RunInChild([&] {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ::dup2(output, STDOUT_FILENO);
+    ::dup2(output, STDERR_FILENO);
+    ::execvp(argv[0], argv.data());
+    return 127;
+  }).status;
+}
+
+// A FAT file system of the test's own, in an image file in its folder, mounted through FUSE
+// (fusefat) for as long as it lives.
+class FatMount {
+ public:
+  explicit FatMount(const TempDir& dir)
+      : image_(dir / "fat.img"), mount_(dir / "fat"), log_(dir / "fat.log") {
+    fs::create_directory(mount_);
+    if (!fs::exists("/dev/fuse")) {
+      why_not_ = "no /dev/fuse here";
+    } else if (Run(log_, {"truncate", "-s", "32M", image_.string()}) != 0 ||
+               Run(log_, {"mkfs.vfat", image_.string()}) != 0) {
+      why_not_ = "cannot make a FAT image (dosfstools)";
+    } else if (Run(log_, {"fusefat", "-o", "rw+", image_.string(), mount_.string()}) != 0) {
+      why_not_ = "cannot mount it with fusefat here";
+    } else {
+      mounted_ = true;
+    }
+  }
+  FatMount(const FatMount&) = delete;
+  FatMount& operator=(const FatMount&) = delete;
+  ~FatMount() {
+    if (mounted_) Run(log_, {"fusermount", "-u", mount_.string()});
+  }
+  const std::string& why_not() const { return why_not_; }
+  const fs::path& path() const { return mount_; }
+
+ private:
+  fs::path image_;
+  fs::path mount_;
+  fs::path log_;
+  bool mounted_ = false;
+  std::string why_not_;
+};
+
+// FAT, as on SD cards and USB sticks: no unnamed files, no hard links, no rename that never
+// replaces, no owners, modes or attributes. Every save still keeps its promise, the closest
+// way the file system allows.
+TEST(SaveFileTest, SavesOnAFatFileSystem) {
+  TempDir dir;
+  const FatMount fat(dir);
+  if (!fat.why_not().empty()) GTEST_SKIP() << fat.why_not();
+  const ByteVector old_bytes(1000, 'o');
+  const ByteVector new_bytes = BytePattern(576, 7, 3);
+  ByteVector over_start = old_bytes;
+  std::copy(new_bytes.begin(), new_bytes.end(), over_start.begin());
+  struct Case {
+    const char* name;
+    SaveRule rule;
+    bool existing;
+    bool stale;  // a crashed save's sibling beside it
+    const ByteVector& after;
+  };
+  const Case cases[] = {
+      {"new.bmp", SaveRule::kReplaceWhole, false, false, new_bytes},
+      {"over.bmp", SaveRule::kReplaceWhole, true, false, new_bytes},
+      {"crashed.bmp", SaveRule::kReplaceWhole, true, true, new_bytes},
+      {"newcrash.bmp", SaveRule::kReplaceWhole, false, true, new_bytes},
+      {"new.bit", SaveRule::kOverwriteStart, false, false, new_bytes},
+      {"over.bit", SaveRule::kOverwriteStart, true, false, over_start},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    const fs::path folder = fat.path() / (std::string(row.name) + ".d");
+    fs::create_directory(folder);
+    const fs::path file = folder / row.name;
+    if (row.existing) WriteFile(file, old_bytes);
+    if (row.stale) {
+      WriteFile(folder / (save::SiblingPrefix<char>(row.name) + "0123456789abcdef.tmp"), {1});
+    }
+    EXPECT_NO_THROW(SaveFile(file, new_bytes, row.rule));
+    EXPECT_EQ(ReadFile(file), row.after);
+    EXPECT_EQ(EntriesIn(folder), 1) << "nothing left beside it";
   }
 }
 
