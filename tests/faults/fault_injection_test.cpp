@@ -5,6 +5,7 @@
 // command in a fresh fault_driver process and then checks, from outside, what it left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +15,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "files/save_file.h"
 #include "tests/faults/fault_plan.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
@@ -106,6 +109,33 @@ ByteVector SmallBmp() {
   spec.colours_used = 4;
   return WriteBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
 }
+
+// A save loop, when the test program is started as one (DOTLOOM_SAVE_LOOP="TARGET STOP BYTE
+// SIZE"): it saves SIZE bytes of BYTE over TARGET until STOP exists, then prints how many
+// saves succeeded and exits, before any test runs.
+const bool kSaveLoop = [] {
+  const char* job = std::getenv("DOTLOOM_SAVE_LOOP");
+  if (job == nullptr) return false;
+  std::istringstream words(job);
+  std::string target;
+  std::string stop;
+  unsigned byte = 0;
+  std::size_t size = 0;
+  words >> target >> stop >> byte >> size;
+  const ByteVector bytes(size, static_cast<std::uint8_t>(byte));
+  long saved = 0;
+  while (!fs::exists(stop)) {
+    try {
+      SaveFile(target, bytes, SaveRule::kReplaceWhole);
+      ++saved;
+    } catch (const std::system_error&) {
+      // Found changed by the other save: nothing written, and the next one goes on.
+    }
+  }
+  std::printf("%ld\n", saved);
+  std::fflush(stdout);
+  std::_Exit(0);
+}();
 
 // True when after is before with some prefix of written laid over it, as a Bitfile save
 // that failed midway leaves it: bytes already written stay written, nothing else changes.
@@ -443,6 +473,64 @@ TEST_F(FaultInjectionTest, AThousandFailuresLeaveNoTrace) {
     EXPECT_EQ(run.Get("heap_growth"), "0") << run.output;
   }
   EXPECT_EQ(ReadFile(dir_ / "out.bmp"), old_bmp_);
+}
+
+// Two saves of one file at once, each in a loop, on a file system without unnamed files
+// (the shim refuses O_TMPFILE, as FAT, NFSv3 and CIFS do): neither takes over or removes the
+// other's sibling, so reads beside them only ever find one whole file or another.
+TEST(SaveRaceTest, TwoSavesAtOnceNeverShowAPartialFile) {
+  TempDir dir;
+  const fs::path target = dir / "t.bmp";
+  const ByteVector old_bytes(3000, 'a');
+  WriteFile(target, old_bytes);
+  std::vector<pid_t> savers;
+  for (const auto& [byte, size] : {std::pair{'b', 2000}, std::pair{'c', 4000}}) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
+    env.push_back(std::string("LD_PRELOAD=") + DOTLOOM_FAULT_SHIM);
+    env.push_back("DOTLOOM_FAULT_NO_TMPFILE=1");
+    env.push_back("DOTLOOM_SAVE_LOOP=" + target.string() + " " + (dir / "stop").string() + " " +
+                  std::to_string(byte) + " " + std::to_string(size));
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = "/proc/self/exe";
+    char* argv[] = {program.data(), nullptr};
+    posix_spawn_file_actions_t output;
+    ::posix_spawn_file_actions_init(&output);
+    ::posix_spawn_file_actions_addopen(&output, STDOUT_FILENO, (dir / std::string(1, byte)).c_str(),
+                                       O_WRONLY | O_CREAT, 0600);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], &output, nullptr, argv, envp.data()), 0);
+    ::posix_spawn_file_actions_destroy(&output);
+    savers.push_back(pid);
+  }
+  std::map<char, int> seen;
+  int partial = 0;
+  constexpr int kReads = 20000;
+  for (int i = 0; i < kReads; ++i) {
+    const ByteVector bytes = ReadFile(target);
+    const char first = bytes.empty() ? '?' : static_cast<char>(bytes[0]);
+    const std::size_t size = first == 'a' ? 3000 : first == 'b' ? 2000 : 4000;
+    if (bytes == ByteVector(size, static_cast<std::uint8_t>(first))) {
+      ++seen[first];
+    } else {
+      ++partial;
+    }
+  }
+  WriteFile(dir / "stop", {});
+  for (const pid_t pid : savers) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(partial, 0) << "of " << kReads << " reads";
+  EXPECT_GT(seen['b'] + seen['c'], 0) << "the saves went on beside the reads";
+  for (const char* saver : {"b", "c"}) {
+    const ByteVector count = ReadFile(dir / saver);
+    EXPECT_GT(std::atol(std::string(count.begin(), count.end()).c_str()), 0) << saver << " saved";
+  }
+  EXPECT_EQ(EntriesIn(dir.path()), 4) << "the file, the stop mark and the savers' counts";
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <map>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -290,15 +292,16 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
 // pipe of the test's); its exit status, -1 when it could not run.
 int Run(const fs::path& log, std::vector<std::string> arguments) {
   return RunInChild([&] {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    ::dup2(output, STDOUT_FILENO);
-    ::dup2(output, STDERR_FILENO);
-    ::execvp(argv[0], argv.data());
-    return 127;
-  }).status;
+           std::vector<char*> argv;
+           for (std::string& argument : arguments) argv.push_back(argument.data());
+           argv.push_back(nullptr);
+           const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+           ::dup2(output, STDOUT_FILENO);
+           ::dup2(output, STDERR_FILENO);
+           ::execvp(argv[0], argv.data());
+           return 127;
+         })
+      .status;
 }
 
 // A FAT file system of the test's own, in an image file in its folder, mounted through FUSE
@@ -373,6 +376,48 @@ TEST(SaveFileTest, SavesOnAFatFileSystem) {
     EXPECT_NO_THROW(SaveFile(file, new_bytes, row.rule));
     EXPECT_EQ(ReadFile(file), row.after);
     EXPECT_EQ(EntriesIn(folder), 1) << "nothing left beside it";
+  }
+}
+
+// Another program exchanges the target's name with a FIFO's, or a link's, over and over
+// (renameat2 RENAME_EXCHANGE) while the file is saved: no save ever replaces what was swapped
+// in, so that stays, and the file holds the old bytes or the new.
+TEST(SaveFileTest, WhatIsSwappedInDuringASaveIsNeverReplaced) {
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "a link to a FIFO" : "a FIFO");
+    TempDir dir;
+    const fs::path target = dir / "t.bmp";
+    const fs::path other = dir / "other";
+    WriteFile(target, ByteVector(100, 'o'));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    if (link) fs::create_symlink("fifo", other);
+    if (!link) fs::rename(dir / "fifo", other);
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+      while (!stop) ::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+    });
+    for (int i = 0; i < 300; ++i) {
+      try {
+        SaveFile(target, ByteVector(50, 'n'), SaveRule::kReplaceWhole);
+      } catch (const std::system_error&) {
+        // Refused while the FIFO held the name, or found changed: both are right.
+      }
+    }
+    stop = true;
+    swapper.join();
+    int swapped_in = 0;
+    int regular = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      const fs::file_status status = fs::symlink_status(entry.path());
+      if (fs::is_fifo(status) || fs::is_symlink(status)) ++swapped_in;
+      if (fs::is_regular_file(status)) {
+        ++regular;
+        const ByteVector bytes = ReadFile(entry.path());
+        EXPECT_TRUE(bytes == ByteVector(100, 'o') || bytes == ByteVector(50, 'n'));
+      }
+    }
+    EXPECT_EQ(swapped_in, link ? 2 : 1) << "what was swapped in is still there";
+    EXPECT_EQ(regular, 1) << "the file, and nothing beside it";
   }
 }
 
