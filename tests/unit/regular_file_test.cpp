@@ -6,7 +6,9 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <linux/fs.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -93,6 +95,21 @@ bool BecomeNobody() {
          ::setresuid(kNobody, kNobody, kNobody) == 0;
 }
 
+// The flags chattr shows; 0 where the file system has none.
+int Flags(const fs::path& path) {
+  int flags = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
+  if (fd >= 0) ::close(fd);
+  return flags;
+}
+void SetFlags(const fs::path& path, int set, int clear = 0) {
+  int flags = (Flags(path) | set) & ~clear;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  Check(fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0, "chattr " + path.string());
+  ::close(fd);
+}
+
 std::map<std::string, std::string> Attributes(const fs::path& path) {
   std::map<std::string, std::string> attributes;
   char names[4096];
@@ -157,6 +174,7 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
     Setup setup;      // the folder and the file exist, both root's, 0755 and 0644
     int error;        // 0 when the save succeeds
     bool in_place;    // the same inode afterwards
+    mode_t lost = 0;  // mode bits the kernel lets no one keep
   };
   const Case cases[] = {
       {"another owner and group", false, false,
@@ -232,6 +250,47 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
          }
        },
        ENOSPC, true},
+      {"the user's own setuid file", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, kNobody, kNogroup, 0755);
+         own(file, kNobody, kNogroup, 04755);
+       },
+       0, false},
+      {"the user's own setuid file with a second link", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         fs::create_hard_link(file, folder / "second.bmp");
+         own(folder, kNobody, kNogroup, 0755);
+         own(file, kNobody, kNogroup, 04755);
+       },
+       0, true},
+      {"the user's setgid file of a group not the user's, in its setgid folder", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, 0, 0, 02777);
+         own(file, kNobody, 0, 02775);
+       },
+       0, true, S_ISGID},
+      {"a file capability, saved by root", false, false,
+       [&](const fs::path&, const fs::path& file) {
+         own(file, 0, 0, 0755);
+         // Revision 2, effective, CAP_NET_RAW permitted.
+         attribute(file, "security.capability",
+                   std::string("\x01\x00\x00\x02\x00\x20\x00\x00", 8) + std::string(12, '\0'));
+       },
+       0, false},
+      {"the nodump and noatime flags", false, false,
+       [&](const fs::path&, const fs::path& file) { SetFlags(file, FS_NODUMP_FL | FS_NOATIME_FL); },
+       0, false},
+      {"an append-only folder", false, false,
+       [&](const fs::path& folder, const fs::path&) { SetFlags(folder, FS_APPEND_FL); }, 0, true},
+      {"a shared sticky folder where another user made the siblings' names", true, false,
+       [&](const fs::path& folder, const fs::path& file) {
+         own(folder, 0, 0, 01777);
+         own(file, kNobody, kNogroup, 0600);
+         const std::string prefix = save::SiblingPrefix<char>("t.bmp");
+         WriteFile(folder / (prefix + "0000000000000000.tmp"), {1});
+         fs::create_directory(folder / (prefix + "1111111111111111.tmp"));
+       },
+       0, false},
       {"a folder whose default ACL the file lacks", false, false,
        [&](const fs::path& folder, const fs::path&) {
          attribute(folder, "system.posix_acl_default", AclGrantingNobody());
@@ -254,6 +313,7 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
       struct stat before {};
       ::stat(file.c_str(), &before);
       const auto attributes = Attributes(file);
+      const int flags = Flags(file);
       const auto entries = EntriesIn(folder);
       const ByteVector contents = ReadFile(file);
       if (row.as_nobody && !BecomeNobody()) return "cannot become nobody";
@@ -270,7 +330,8 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
       if (ReadFile(file) != (row.error == 0 ? new_bytes : contents)) problems += " contents;";
       if ((after.st_ino == before.st_ino) != row.in_place) problems += " inode;";
       if (after.st_uid != before.st_uid || after.st_gid != before.st_gid) problems += " owner;";
-      if (after.st_mode != before.st_mode) problems += " mode;";
+      if (after.st_mode != (before.st_mode & ~row.lost)) problems += " mode;";
+      if (Flags(file) != flags) problems += " flags;";
       if (after.st_nlink != before.st_nlink) problems += " links;";
       if (Attributes(file) != attributes) problems += " attributes;";
       if (EntriesIn(folder) != entries) problems += " entries in the folder;";
@@ -280,6 +341,7 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
       }
       return problems;
     });
+    SetFlags(folder, 0, FS_APPEND_FL);  // so that it can be removed
     if (report.starts_with("skipped")) {
       std::printf("%s: %s\n", row.name, report.c_str());
       continue;
