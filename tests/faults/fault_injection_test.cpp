@@ -3,6 +3,7 @@
 // Every file command under injected faults: failing system calls (through the preloaded
 // shim), hostile paths, file size limits and missing permissions. Each case runs the
 // command in a fresh fault_driver process and then checks, from outside, what it left.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -110,29 +111,42 @@ ByteVector SmallBmp() {
   return WriteBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
 }
 
-// A save loop, when the test program is started as one (DOTLOOM_SAVE_LOOP="TARGET STOP BYTE
-// SIZE"): it saves SIZE bytes of BYTE over TARGET until STOP exists, then prints how many
-// saves succeeded and exits, before any test runs.
-const bool kSaveLoop = [] {
-  const char* job = std::getenv("DOTLOOM_SAVE_LOOP");
-  if (job == nullptr) return false;
-  std::istringstream words(job);
+// The test program started as a saver, with the shim preloaded, does its job and exits
+// before any test runs:
+//   DOTLOOM_SAVE_LOOP="TARGET STOP BYTE SIZE": saves SIZE bytes of BYTE over TARGET until
+//     STOP exists, and prints how many saves succeeded;
+//   DOTLOOM_SAVE_ONCE="TARGET": saves once under the armed shim (a .bit by the Bitfile's
+//     rule), and prints "made M saved S": whether the shim made its node, and the save worked.
+const bool kSaver = [] {
+  const char* loop = std::getenv("DOTLOOM_SAVE_LOOP");
+  const char* once = std::getenv("DOTLOOM_SAVE_ONCE");
+  if (loop == nullptr && once == nullptr) return false;
+  std::istringstream words(loop != nullptr ? loop : once);
   std::string target;
   std::string stop;
-  unsigned byte = 0;
-  std::size_t size = 0;
+  unsigned byte = 'n';
+  std::size_t size = 100;
   words >> target >> stop >> byte >> size;
   const ByteVector bytes(size, static_cast<std::uint8_t>(byte));
+  const SaveRule rule =
+      target.ends_with(".bit") ? SaveRule::kOverwriteStart : SaveRule::kReplaceWhole;
+  const auto arm = reinterpret_cast<void (*)(int)>(::dlsym(RTLD_DEFAULT, "dotloom_fault_arm"));
+  const auto made = reinterpret_cast<int (*)()>(::dlsym(RTLD_DEFAULT, "dotloom_fault_node_made"));
   long saved = 0;
-  while (!fs::exists(stop)) {
+  do {
+    if (once != nullptr && arm != nullptr) arm(1);
     try {
-      SaveFile(target, bytes, SaveRule::kReplaceWhole);
+      SaveFile(target, bytes, rule);
       ++saved;
     } catch (const std::system_error&) {
-      // Found changed by the other save: nothing written, and the next one goes on.
+      // Refused, or found changed by the other save: nothing written.
     }
+  } while (once == nullptr && !fs::exists(stop));
+  if (once != nullptr) {
+    std::printf("made %d saved %ld\n", made != nullptr ? made() : -1, saved);
+  } else {
+    std::printf("%ld\n", saved);
   }
-  std::printf("%ld\n", saved);
   std::fflush(stdout);
   std::_Exit(0);
 }();
@@ -531,6 +545,55 @@ TEST(SaveRaceTest, TwoSavesAtOnceNeverShowAPartialFile) {
     EXPECT_GT(std::atol(std::string(count.begin(), count.end()).c_str()), 0) << saver << " saved";
   }
   EXPECT_EQ(EntriesIn(dir.path()), 4) << "the file, the stop mark and the savers' counts";
+}
+
+// A device node another program makes under the new name just before each call of a save
+// (after it looked and found the name free): the save never opens it, never replaces it, and
+// never reports success over it. A Bitfile is created exclusively; a BMP takes its name by
+// linking or by a rename that never replaces, with O_TMPFILE and without.
+TEST(SaveRaceTest, ANameMadeDuringASaveIsNeverOpenedOrReplaced) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a private device node";
+  for (const auto& [name, unnamed] :
+       {std::pair{"new.bit", true}, std::pair{"new.bmp", true}, std::pair{"new.bmp", false}}) {
+    for (const char* call : {"open", "rename"}) {
+      int made = 0;
+      for (int nth = 1; nth <= 8; ++nth) {
+        SCOPED_TRACE(std::string(name) + (unnamed ? "" : " named") + ", before " + call + " #" +
+                     std::to_string(nth));
+        TempDir dir;
+        const fs::path target = dir / name;
+        const ChildOutcome child = RunInChild([&] {
+          std::vector<std::string> env = {std::string("LD_PRELOAD=") + DOTLOOM_FAULT_SHIM,
+                                          "DOTLOOM_FAULT_CLASS=" + std::string(call),
+                                          "DOTLOOM_FAULT_NTH=" + std::to_string(nth),
+                                          "DOTLOOM_FAULT_KIND=NODE",
+                                          "DOTLOOM_FAULT_NODE=" + target.string(),
+                                          "DOTLOOM_SAVE_ONCE=" + target.string()};
+          if (!unnamed) env.push_back("DOTLOOM_FAULT_NO_TMPFILE=1");
+          std::vector<char*> envp;
+          for (std::string& e : env) envp.push_back(e.data());
+          envp.push_back(nullptr);
+          std::string program = "/proc/self/exe";
+          char* argv[] = {program.data(), nullptr};
+          ::execve(argv[0], argv, envp.data());
+          return 127;
+        });
+        ASSERT_EQ(child.status, 0) << child.output;
+        if (child.output.starts_with("made 1")) {
+          ++made;
+          EXPECT_EQ(child.output, "made 1 saved 0\n");
+          EXPECT_TRUE(fs::is_character_file(target)) << "the newcomer is still there";
+        } else {
+          EXPECT_EQ(child.output, "made 0 saved 1\n");
+          EXPECT_EQ(ReadFile(target), ByteVector(100, 'n'));
+        }
+        EXPECT_EQ(EntriesIn(dir.path()), 1) << "nothing beside it";
+      }
+      if (std::string(call) == "open" || std::string(name) == "new.bmp") {  // a Bitfile: no renames
+        EXPECT_GT(made, 0) << name << ": a node was made during the save, not only after it";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
  *   DOTLOOM_FAULT_KIND   EIO | ENOSPC | SHORT (a short read or write, at least 1 byte)
  *                        | EOF (reads from the k-th on find the end of the file: it shrank)
  *                        | KILL (the process is killed just before the call, as by a crash)
+ *                        | NODE (another program makes a private null device node at
+ *                          DOTLOOM_FAULT_NODE just before the call, which then goes ahead)
  *   DOTLOOM_FAULT_EVERY  1 to fail every call of the class from the k-th on
  *   DOTLOOM_FAULT_NO_TMPFILE  1 to refuse O_TMPFILE, as file systems without it do
  * A failing close really closes first, as Linux does. Calls are counted per class whether
@@ -29,6 +31,8 @@
 #include <stdatomic.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -40,9 +44,10 @@ static int armed;
 static int fault_class = -1;
 static long fault_nth;
 static int fault_every;
-enum { kShort = -1, kEndOfFile = -2, kKill = -3 };
+enum { kShort = -1, kEndOfFile = -2, kKill = -3, kNode = -4 };
 static int fault_kind; /* an errno value, kShort, kEndOfFile or kKill */
 static long counts[kClasses];
+static int node_made;
 static char record[8192];
 static size_t record_length;
 
@@ -64,6 +69,7 @@ static void Configure(void) {
   if (kind && strcmp(kind, "SHORT") == 0) fault_kind = kShort;
   if (kind && strcmp(kind, "EOF") == 0) fault_kind = kEndOfFile;
   if (kind && strcmp(kind, "KILL") == 0) fault_kind = kKill;
+  if (kind && strcmp(kind, "NODE") == 0) fault_kind = kNode;
 }
 
 void dotloom_fault_arm(int on) {
@@ -83,6 +89,9 @@ long dotloom_fault_count(const char* class_name) {
   return -1;
 }
 
+/* Whether the NODE fault made its node: the name was free just before that call. */
+int dotloom_fault_node_made(void) { return node_made; }
+
 /* The calls made while armed, as "open read ...". A full record drops the rest. */
 const char* dotloom_fault_record(void) { return record; }
 
@@ -100,6 +109,11 @@ static int Fault(int class_id) {
   const long n = ++counts[class_id];
   Record(class_id);
   if (class_id != fault_class || fault_nth <= 0) return 0;
+  if (fault_kind == kNode) {
+    const char* path = getenv("DOTLOOM_FAULT_NODE");
+    if (n == fault_nth && path && mknod(path, S_IFCHR | 0600, makedev(1, 3)) == 0) node_made = 1;
+    return 0;
+  }
   /* A file that shrank stays short: every later read finds its end too. */
   const int every = fault_every || fault_kind == kEndOfFile;
   if (n == fault_nth || (every && n > fault_nth)) {
