@@ -133,15 +133,25 @@ class Win32Save final : public save::SaveSystem {
     return file_ ? Done() : Fail("create");
   }
 
-  // A file system that cannot reserve room still writes; a full one stops here.
+  // A full disk stops here. Where the file system cannot reserve room (Wine answers
+  // ERROR_CALL_NOT_IMPLEMENTED), the free space is asked instead; the writes go on.
   Step ReserveTarget(std::uint64_t size) override {
     FILE_ALLOCATION_INFO room{};
     room.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFileInformationByHandle(file_.get(), FileAllocationInfo, &room, sizeof room)) {
       return Done();
     }
-    const DWORD error = ::GetLastError();
-    return OneOf(error, kNoRoom) ? Failed(error, "reserve") : Failed(ERROR_ACCESS_DENIED, {});
+    if (const DWORD error = ::GetLastError(); OneOf(error, kNoRoom)) {
+      return Failed(error, "reserve " + Text(target_));
+    }
+    ULARGE_INTEGER free{};
+    LARGE_INTEGER now{};
+    if (::GetDiskFreeSpaceExW(FolderOf(place_).c_str(), &free, nullptr, nullptr) &&
+        ::GetFileSizeEx(file_.get(), &now) &&
+        size > static_cast<std::uint64_t>(now.QuadPart) + free.QuadPart) {
+      return Failed(ERROR_DISK_FULL, "reserve " + Text(target_));
+    }
+    return Failed(ERROR_ACCESS_DENIED, "cannot reserve");
   }
 
   Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {

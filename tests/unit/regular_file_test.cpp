@@ -458,7 +458,7 @@ TEST(SaveFileTest, WhatIsSwappedInDuringASaveIsNeverReplaced) {
     std::thread swapper([&] {
       while (!stop) ::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
     });
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       try {
         SaveFile(target, ByteVector(50, 'n'), SaveRule::kReplaceWhole);
       } catch (const std::system_error&) {

@@ -457,6 +457,16 @@ BOOL WINAPI FailingMove(LPCWSTR, LPCWSTR, DWORD) {
   return FALSE;
 }
 
+// A disk that is full when room is reserved.
+using SetInformationFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+SetInformationFunction real_set_information = nullptr;
+BOOL WINAPI ReservingOnAFullDisk(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data,
+                                 DWORD size) {
+  if (kind != FileAllocationInfo) return real_set_information(file, kind, data, size);
+  ::SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
 // Another program makes a file under the name just before the move.
 BOOL WINAPI MoveAfterANewcomer(LPCWSTR from, LPCWSTR to, DWORD flags) {
   const UniqueFile newcomer(
@@ -525,6 +535,21 @@ TEST(SaveFileWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
     EXPECT_EQ(EntriesIn(dir.path()), 1);
   }
   TempDir dir;
+  // In place (two names) where the reservation finds the disk full: nothing changes.
+  WriteFile(dir / "linked.bmp", ByteVector(10, 7));
+  ASSERT_TRUE(
+      ::CreateHardLinkW((dir / "second.bmp").c_str(), (dir / "linked.bmp").c_str(), nullptr));
+  {
+    const ImportHook reserve("SetFileInformationByHandle",
+                             reinterpret_cast<void*>(&ReservingOnAFullDisk));
+    ASSERT_TRUE(reserve.ok());
+    real_set_information = reserve.original<SetInformationFunction>();
+    EXPECT_THROW(SaveFile(dir / "linked.bmp", ByteVector(100, 1), SaveRule::kReplaceWhole),
+                 std::system_error);
+  }
+  EXPECT_EQ(ReadFile(dir / "linked.bmp"), ByteVector(10, 7));
+  fs::remove(dir / "linked.bmp");
+  fs::remove(dir / "second.bmp");
   {
     const ImportHook move("MoveFileExW", reinterpret_cast<void*>(&MoveAfterANewcomer));
     ASSERT_TRUE(move.ok());
@@ -556,6 +581,16 @@ TEST(SaveFileWin32Test, SmallDiskWithRoomForOneCopy) {
   // A new file that does not fit fails whole and leaves nothing.
   EXPECT_THROW(SaveFile(folder / "new.bmp", new_bytes, SaveRule::kReplaceWhole), std::system_error);
   EXPECT_EQ(EntriesIn(folder), 1);
+  // A file with two names is written in place; where the disk is too full for its new bytes,
+  // the reservation fails first and nothing of the old file changes.
+  fs::remove(target);
+  WriteFile(folder / "linked.bmp", ByteVector(8 * 1024, 0x0B));
+  ASSERT_TRUE(
+      ::CreateHardLinkW((folder / "second.bmp").c_str(), (folder / "linked.bmp").c_str(), nullptr));
+  WriteFile(folder / "filler", ByteVector(40 * 1024, 0));
+  EXPECT_THROW(SaveFile(folder / "linked.bmp", new_bytes, SaveRule::kReplaceWhole),
+               std::system_error);
+  EXPECT_EQ(ReadFile(folder / "linked.bmp"), ByteVector(8 * 1024, 0x0B));
 }
 
 }  // namespace
