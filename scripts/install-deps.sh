@@ -45,6 +45,8 @@ packages=(
   # The end-to-end test on Wayland: Qt's Wayland platform, a headless compositor, its
   # screenshots and keys.
   qt6-wayland sway grim wtype
+  # Saves on a real FAT file system, mounted through FUSE.
+  fusefat fuse3 dosfstools
   "${windows_packages[@]}"
 )
 case "${1:-}" in
