@@ -469,10 +469,12 @@ BOOL WINAPI ReservingOnAFullDisk(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LP
 
 // Another program makes a file under the name just before the move.
 BOOL WINAPI MoveAfterANewcomer(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  const UniqueFile newcomer(
-      ::CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  ::WriteFile(newcomer.get(), "c", 1, &written, nullptr);
+  {
+    const UniqueFile newcomer(
+        ::CreateFileW(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ::WriteFile(newcomer.get(), "c", 1, &written, nullptr);
+  }
   return real_move(from, to, flags);
 }
 
