@@ -49,29 +49,18 @@ constexpr int kNoRenameFlags[] = {EINVAL, ENOSYS};
 // others its own way.
 constexpr int kOwnersFlags = FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL;
 
-Step Done() { return {}; }
+constexpr int kExists[] = {EEXIST};
+
 Step WithErrno(Result result, int error, std::string what) {
   return {result, std::error_code(error, std::generic_category()), std::move(what)};
 }
 // The step failed with errno.
 Step Failed(std::string what) {
-  const int error = errno;
-  Result result = Result::kFailed;
-  if (OneOf(error, kNoRoom)) {
-    result = Result::kNoRoom;
-  } else if (error == EEXIST) {
-    result = Result::kNameTaken;
-  } else if (OneOf(error, kRefused)) {
-    result = Result::kRefused;
-  }
-  return WithErrno(result, error, std::move(what));
+  return save::Failure<int>(errno, std::generic_category(), std::move(what), kNoRoom, kExists,
+                            kRefused);
 }
-Step Checked(bool done, std::string what) { return done ? Done() : Failed(std::move(what)); }
-// A step after which no other way may be tried, whatever its error.
-Step Final(Step step) {
-  if (!step.ok()) step.result = Result::kFailed;
-  return step;
-}
+Step Checked(bool done, std::string what) { return done ? Step{} : Failed(std::move(what)); }
+using save::Final;
 
 // Writes all of bytes at offset and flushes them.
 Step WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset, bool flush) {
@@ -82,7 +71,7 @@ Step WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset,
     bytes = bytes.subspan(static_cast<std::size_t>(written));
     offset += static_cast<std::uint64_t>(written);
   }
-  return flush ? Checked(::fsync(fd) == 0, "fsync") : Done();
+  return flush ? Checked(::fsync(fd) == 0, "fsync") : Step{};
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -101,13 +90,13 @@ Step AttributeNames(int fd, std::vector<std::string>& names) {
   while ((got = ::flistxattr(fd, list.data(), list.size())) < 0 && errno == ERANGE) {
     list.resize(list.size() * 4);
   }
-  if (got < 0) return OneOf(errno, kNoAttributes) ? Done() : Failed("list attributes");
+  if (got < 0) return OneOf(errno, kNoAttributes) ? Step{} : Failed("list attributes");
   for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
     names.emplace_back(list.data() + at);
     at += names.back().size() + 1;
   }
   std::sort(names.begin(), names.end());
-  return Done();
+  return Step{};
 }
 
 // The identity of the old file carried to the new one, phase by phase. The bytes are written
@@ -124,13 +113,13 @@ class IdentityCarrier {
           &IdentityCarrier::Mode, &IdentityCarrier::Check}) {
       if (Step step = (this->*phase)(); !step.ok()) return step;
     }
-    return Done();
+    return Step{};
   }
 
  private:
   Step Owner() {
     const struct stat fresh = StatOf(to_);
-    if (fresh.st_uid == old_.st_uid && fresh.st_gid == old_.st_gid) return Done();
+    if (fresh.st_uid == old_.st_uid && fresh.st_gid == old_.st_gid) return Step{};
     return Checked(::fchown(to_, old_.st_uid, old_.st_gid) == 0, "chown");
   }
 
@@ -158,16 +147,16 @@ class IdentityCarrier {
         return Failed("remove attribute " + name);
       }
     }
-    return Done();
+    return Step{};
   }
 
   // The owner's chattr flags (nodump, noatime...); where the file system has none, there
   // are none to keep.
   Step Flags() {
-    if (::ioctl(from_, FS_IOC_GETFLAGS, &old_flags_) != 0) return Done();
+    if (::ioctl(from_, FS_IOC_GETFLAGS, &old_flags_) != 0) return Step{};
     int flags = 0;
     if (::ioctl(to_, FS_IOC_GETFLAGS, &flags) != 0) return Failed("read flags");
-    if (((flags ^ old_flags_) & kOwnersFlags) == 0) return Done();
+    if (((flags ^ old_flags_) & kOwnersFlags) == 0) return Step{};
     flags = (flags & ~kOwnersFlags) | (old_flags_ & kOwnersFlags);
     return Checked(::ioctl(to_, FS_IOC_SETFLAGS, &flags) == 0, "set flags");
   }
@@ -185,7 +174,7 @@ class IdentityCarrier {
         ((flags ^ old_flags_) & kOwnersFlags) != 0) {
       return WithErrno(Result::kRefused, EPERM, "identity not kept");
     }
-    return Done();
+    return Step{};
   }
 
   const int from_;
@@ -201,16 +190,16 @@ class PosixSave final : public save::SaveSystem {
   explicit PosixSave(const fs::path& target) : target_(target) {}
   PosixSave(const PosixSave&) = delete;
   PosixSave& operator=(const PosixSave&) = delete;
-  ~PosixSave() override { DropSibling(); }
+  ~PosixSave() override { DropSiblingName(); }
 
-  save::Found OpenTarget() override {
+  std::uint64_t OpenTarget() override {
     file_.Reset();
     real_ = FollowLinks(target_);
     place_ = {};
     const UniqueFile located = OpenAt(AT_FDCWD, real_.c_str(), O_PATH | O_NOFOLLOW);
     if (!located.valid()) {
       if (errno != ENOENT) ThrowErrno("open " + target_.string());
-      return {};
+      return 0;
     }
     old_ = StatOf(located.get());
     // A link that appeared since the links were followed is not followed now.
@@ -218,7 +207,7 @@ class PosixSave final : public save::SaveSystem {
     RequireRegular(located.get(), old_, target_.string());
     // Saving over a file asks exactly what a Bitfile save asks: may this user write it.
     file_ = Reopen(located.get(), old_, real_, O_WRONLY);
-    return {true, static_cast<std::uint64_t>(old_.st_nlink)};
+    return old_.st_nlink;
   }
 
   Step CreateTarget() override {
@@ -227,7 +216,8 @@ class PosixSave final : public save::SaveSystem {
                    O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NONBLOCK, 0666);
     if (!file_.valid()) return Failed("create " + target_.string());
     old_ = StatOf(file_.get());
-    return Done();
+    created_ = true;
+    return Step{};
   }
 
   Step ReserveTarget(std::uint64_t size) override {
@@ -237,14 +227,15 @@ class PosixSave final : public save::SaveSystem {
         size > limit.rlim_cur) {
       return WithErrno(Result::kFailed, EFBIG, "file size limit");
     }
-    if (size == 0) return Done();
+    if (size == 0) return Step{};
     return Checked(::fallocate(file_.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0,
                    "reserve space");
   }
 
   Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {
-    if (!whole) return WriteAll(file_.get(), bytes, 0, false);
-    if (Step written = WriteAll(file_.get(), bytes, 0, false); !written.ok()) return written;
+    if (Step written = WriteAll(file_.get(), bytes, 0, false); !written.ok() || !whole) {
+      return written.ok() ? Checked(file_.Close(), "close") : written;
+    }
     // Only ever shortened: some file systems (fusefat) refuse to set a length they have.
     const struct stat written = StatOf(file_.get());
     if (written.st_size > static_cast<off_t>(bytes.size()) &&
@@ -256,16 +247,8 @@ class PosixSave final : public save::SaveSystem {
     if ((written.st_mode & 07777) != (old_.st_mode & 07777)) {
       static_cast<void>(::fchmod(file_.get(), old_.st_mode & 07777));
     }
-    return Checked(::fsync(file_.get()) == 0, "fsync");
-  }
-
-  Step CloseTarget() override { return Checked(file_.Close(), "close"); }
-
-  void DropCreatedTarget() noexcept override {
-    if (NameIs(Where().folder.get(), Where().name, old_)) {
-      ::unlinkat(Where().folder.get(), Where().name.c_str(), 0);
-    }
-    file_.Reset();
+    if (::fsync(file_.get()) != 0) return Failed("fsync");
+    return Checked(file_.Close(), "close");
   }
 
   // A sibling is locked for as long as its save runs, so one that is not held is left over.
@@ -365,9 +348,12 @@ class PosixSave final : public save::SaveSystem {
     return Final(Finish());
   }
 
-  void DropSibling() noexcept override {
+  void Drop() noexcept override {
     DropSiblingName();
     sibling_.Reset();
+    if (created_ && NameIs(place_.folder.get(), place_.name, old_)) {
+      ::unlinkat(place_.folder.get(), place_.name.c_str(), 0);
+    }
   }
 
  private:
@@ -390,17 +376,17 @@ class PosixSave final : public save::SaveSystem {
                  AT_SYMLINK_FOLLOW) == 0 ||
         (errno == ENOENT &&
          ::linkat(sibling_.get(), "", folder_.get(), name, AT_EMPTY_PATH) == 0)) {
-      return Done();
+      return Step{};
     }
     return Failed(std::string("link ") + name);
   }
   // Gives an unnamed sibling a name of its own, for the exchange.
   Step Name() {
-    if (!sibling_name_.empty()) return Done();
+    if (!sibling_name_.empty()) return Step{};
     const std::string name = save::SiblingName<char>(Where().name);
     if (Step linked = Link(name.c_str()); !linked.ok()) return linked;
     sibling_name_ = name;
-    return Done();
+    return Step{};
   }
   // Removes the sibling's name, only while it still leads to the sibling.
   void DropSiblingName() noexcept {
@@ -425,6 +411,7 @@ class PosixSave final : public save::SaveSystem {
   UniqueFile folder_;         // the target's folder, open for reading
   UniqueFile sibling_;        // the new contents, locked
   std::string sibling_name_;  // the sibling's name in the folder, while it has one of its own
+  bool created_ = false;      // the target, by CreateTarget
 };
 
 }  // namespace

@@ -30,26 +30,15 @@ constexpr DWORD kNoRoom[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_
 // A name that exists.
 constexpr DWORD kExists[] = {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS};
 
+// Access denied: in place may still work.
+constexpr DWORD kRefused[] = {ERROR_ACCESS_DENIED};
+
 Step Done() { return {}; }
-// The step failed with error: no room, a name taken, or a folder that refuses (access
-// denied, where in place may still work), else a failure that ends the save.
 Step Failed(DWORD error, std::string what) {
-  Result result = Result::kFailed;
-  if (OneOf(error, kNoRoom)) {
-    result = Result::kNoRoom;
-  } else if (OneOf(error, kExists)) {
-    result = Result::kNameTaken;
-  } else if (error == ERROR_ACCESS_DENIED) {
-    result = Result::kRefused;
-  }
-  return {result, std::error_code(static_cast<int>(error), std::system_category()),
-          std::move(what)};
+  return save::Failure<DWORD>(error, std::system_category(), std::move(what), kNoRoom, kExists,
+                              kRefused);
 }
-// A step after which no other way may be tried, whatever its error.
-Step Final(Step step) {
-  if (!step.ok()) step.result = Result::kFailed;
-  return step;
-}
+using save::Final;
 
 // Removes the file at path now where the system allows it (POSIX semantics, so that its name
 // goes at once even while another program has it open), else when its last handle closes.
@@ -108,28 +97,29 @@ class Win32Save final : public save::SaveSystem {
   explicit Win32Save(const fs::path& target) : target_(target) {}
   Win32Save(const Win32Save&) = delete;
   Win32Save& operator=(const Win32Save&) = delete;
-  ~Win32Save() override { DropSibling(); }
+  ~Win32Save() override { Drop(); }
 
   // Where an existing target really is, with links followed, so that a replaced link stays
   // a link. A target the user may not write (read-only, or denied by its security settings),
   // a folder and anything that is not a file on disk are refused, so a save never overrides
   // them.
-  save::Found OpenTarget() override {
+  std::uint64_t OpenTarget() override {
     if (form_.empty()) form_ = OpenableForm(target_);
     file_ = Open(form_, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
     if (!file_) {
       const DWORD error = ::GetLastError();
       if (error != ERROR_FILE_NOT_FOUND) win32::ThrowError(error, "open " + Text(target_));
       place_ = form_;
-      return {};
+      return 0;
     }
     old_ = RequireWritableDiskFile(file_.get(), target_);
     place_ = FinalForm(file_.get(), form_);
-    return {true, old_.nNumberOfLinks};
+    return old_.nNumberOfLinks;
   }
 
   Step CreateTarget() override {
     file_ = Open(place_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
+    created_ = file_.valid();
     return file_ ? Done() : Fail("create");
   }
 
@@ -158,21 +148,13 @@ class Win32Save final : public save::SaveSystem {
     if (const DWORD error = WriteAllOrError(file_.get(), bytes, 0); error != NO_ERROR) {
       return Failed(error, "write " + Text(target_));
     }
-    if (!whole) return Done();
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(bytes.size());
-    if (!::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof end)) {
+    if (whole && !::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof end)) {
       return Fail("set length");
     }
-    return ::FlushFileBuffers(file_.get()) ? Done() : Fail("flush");
-  }
-
-  Step CloseTarget() override { return file_.Close() ? Done() : Fail("close"); }
-
-  void DropCreatedTarget() noexcept override {
-    FILE_DISPOSITION_INFO on_close{TRUE};
-    ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &on_close, sizeof on_close);
-    file_.Reset();
+    if (whole && !::FlushFileBuffers(file_.get())) return Fail("flush");
+    return file_.Close() ? Done() : Fail("close");
   }
 
   // A save's own sibling is open without sharing delete while the save runs, so that only
@@ -270,12 +252,14 @@ class Win32Save final : public save::SaveSystem {
     return Done();
   }
 
-  void DropSibling() noexcept override {
-    if (sibling_) {
-      // Gone when closed, whoever else has it open.
-      FILE_DISPOSITION_INFO on_close{TRUE};
-      ::SetFileInformationByHandle(sibling_.get(), FileDispositionInfo, &on_close, sizeof on_close);
-      sibling_.Reset();
+  void Drop() noexcept override {
+    // Gone when closed, whoever else has it open.
+    FILE_DISPOSITION_INFO on_close{TRUE};
+    for (UniqueFile* made : {&sibling_, created_ ? &file_ : nullptr}) {
+      if (made != nullptr && made->valid()) {
+        ::SetFileInformationByHandle(made->get(), FileDispositionInfo, &on_close, sizeof on_close);
+        made->Reset();
+      }
     }
     if (!sibling_name_.empty()) Remove(sibling_name_);
     sibling_name_.clear();
@@ -301,6 +285,7 @@ class Win32Save final : public save::SaveSystem {
   UniqueFile file_;            // the target, open for writing
   UniqueFile sibling_;         // the new contents, while open
   std::wstring sibling_name_;  // its name, while it has one of its own
+  bool created_ = false;       // the target, by CreateTarget
 };
 
 }  // namespace

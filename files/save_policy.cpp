@@ -24,15 +24,14 @@ bool Went(const Status& status, bool no_room = false) {
   Throw(status);
 }
 
-// Calls drop on every way out but Keep(): what a save made and did not finish is removed.
-template <void (SaveSystem::*kDrop)() noexcept>
-class Dropper {
+// Drops what the save made on every way out but Keep().
+class Unfinished {
  public:
-  explicit Dropper(SaveSystem& system) : system_(system) {}
-  Dropper(const Dropper&) = delete;
-  Dropper& operator=(const Dropper&) = delete;
-  ~Dropper() {
-    if (!kept_) (system_.*kDrop)();
+  explicit Unfinished(SaveSystem& system) : system_(system) {}
+  Unfinished(const Unfinished&) = delete;
+  Unfinished& operator=(const Unfinished&) = delete;
+  ~Unfinished() {
+    if (!kept_) system_.Drop();
   }
   void Keep() { kept_ = true; }
 
@@ -40,21 +39,18 @@ class Dropper {
   SaveSystem& system_;
   bool kept_ = false;
 };
-using SiblingGuard = Dropper<&SaveSystem::DropSibling>;
-using CreatedGuard = Dropper<&SaveSystem::DropCreatedTarget>;
 
 // Bytes over the start of the file, nothing past them touched. The target is looked at
 // again when a name appears between the look and the create.
 void OverwriteStart(SaveSystem& system, std::span<const std::uint8_t> bytes) {
   constexpr int kTries = 4;
   for (int i = 0; i < kTries; ++i) {
-    if (!system.OpenTarget().exists) {
+    if (system.OpenTarget() == 0) {
       const Status created = system.CreateTarget();
       if (created.result == Result::kNameTaken) continue;
       Require(created);
     }
     Require(system.WriteTarget(bytes, false));
-    Require(system.CloseTarget());
     return;
   }
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
@@ -69,14 +65,13 @@ void WriteInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
     Require(reserved);
   }
   Require(system.WriteTarget(bytes, true));
-  Require(system.CloseTarget());
 }
 
 // A new name, whole: the bytes go on disk under the sibling, which then takes the free name.
 // False, with nothing made, where the folder or the file system allows no sibling or no
 // naming that never replaces.
 bool CreateWhole(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  SiblingGuard sibling(system);
+  Unfinished sibling(system);
   if (!Went(system.WriteSibling(bytes)) || !Went(system.TakeFreeName())) return false;
   sibling.Keep();
   return true;
@@ -86,17 +81,17 @@ bool CreateWhole(SaveSystem& system, std::span<const std::uint8_t> bytes) {
 // made is removed when it fails.
 void CreateInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
   Require(system.CreateTarget());
-  CreatedGuard created(system);
-  Require(system.WriteTarget(bytes, true));
-  created.Keep();
-  Require(system.CloseTarget());
+  Unfinished created(system);
+  const Status written = system.WriteTarget(bytes, true);
+  if (written.ok()) created.Keep();
+  Require(written);
 }
 
 // Replaces the existing target by a sibling that carries all it was. False, with nothing
 // changed, where the disk has no room for the copy, or the folder or the target's identity
 // does not allow it: the file is then written in place.
 bool ReplaceByCopy(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  SiblingGuard sibling(system);
+  Unfinished sibling(system);
   if (!Went(system.WriteSibling(bytes), true) || !Went(system.CarryIdentity()) ||
       !Went(system.SwapIn())) {
     return false;
@@ -112,11 +107,11 @@ void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule
     OverwriteStart(system, bytes);
     return;
   }
-  const Found found = system.OpenTarget();
+  const std::uint64_t links = system.OpenTarget();
   system.RemoveStaleSiblings();
-  if (!found.exists) {
+  if (links == 0) {
     if (!CreateWhole(system, bytes)) CreateInPlace(system, bytes);
-  } else if (found.links > 1 || !ReplaceByCopy(system, bytes)) {
+  } else if (links > 1 || !ReplaceByCopy(system, bytes)) {
     // Other names (hard links) would keep the old bytes after a replacement.
     WriteInPlace(system, bytes);
   }

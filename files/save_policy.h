@@ -13,6 +13,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "base/system_error.h"
 #include "files/save_file.h"
 
 namespace dotloom::save {
@@ -34,11 +35,22 @@ struct Status {
   bool ok() const { return result == Result::kOk; }
 };
 
-// What the target turned out to be.
-struct Found {
-  bool exists = false;
-  std::uint64_t links = 0;
-};
+// A failed step: its result told by the system's lists of its own codes.
+template <typename Code>
+Status Failure(Code code, const std::error_category& category, std::string what,
+               std::span<const Code> no_room, std::span<const Code> taken,
+               std::span<const Code> refused) {
+  const Result result = OneOf(code, no_room)   ? Result::kNoRoom
+                        : OneOf(code, taken)   ? Result::kNameTaken
+                        : OneOf(code, refused) ? Result::kRefused
+                                               : Result::kFailed;
+  return {result, std::error_code(static_cast<int>(code), category), std::move(what)};
+}
+// A step after which no other way may be tried, whatever its error.
+inline Status Final(Status status) {
+  if (!status.ok()) status.result = Result::kFailed;
+  return status;
+}
 
 // The steps of one save of one target, as a system carries them out, each whole. The target
 // is the file a name leads to, links followed; the sibling is a new file beside it that the
@@ -47,21 +59,18 @@ class SaveSystem {
  public:
   virtual ~SaveSystem() = default;
 
-  // Follows the name's links and, when the target exists, opens it for writing. Throws
-  // std::system_error for what no save may write: not a regular file, or not the user's to
-  // write.
-  virtual Found OpenTarget() = 0;
+  // Follows the name's links and, when the target exists, opens it for writing: its count of
+  // links, 0 when there is none. Throws std::system_error for what no save may write: not a
+  // regular file, or not the user's to write.
+  virtual std::uint64_t OpenTarget() = 0;
   // Creates the missing target exclusively and opens it: kNameTaken when a name appeared.
   virtual Status CreateTarget() = 0;
   // Reserves room for size bytes: kNoRoom on a full disk, kRefused where the file system
   // cannot reserve (the writes go on without).
   virtual Status ReserveTarget(std::uint64_t size) = 0;
-  // Writes bytes over the start of the open target. With whole, also sets its length to
-  // theirs, gives back what the write took from its mode, and flushes it.
+  // Writes bytes over the start of the open target and closes it. With whole, also sets its
+  // length to theirs, gives back what the write took from its mode, and flushes it first.
   virtual Status WriteTarget(std::span<const std::uint8_t> bytes, bool whole) = 0;
-  virtual Status CloseTarget() = 0;
-  // Removes the target this save created, when a write to it failed.
-  virtual void DropCreatedTarget() noexcept = 0;
 
   // Removes the siblings that earlier saves of the target left and no save holds now.
   virtual void RemoveStaleSiblings() = 0;
@@ -74,8 +83,8 @@ class SaveSystem {
   virtual Status SwapIn() = 0;
   // Gives the sibling the target's name, which must still be free, and makes that last.
   virtual Status TakeFreeName() = 0;
-  // Removes the sibling of a save that did not finish.
-  virtual void DropSibling() noexcept = 0;
+  // Removes what a step that did not finish made: the sibling, or the target it created.
+  virtual void Drop() noexcept = 0;
 };
 
 // Saves bytes by rule through system. Throws std::system_error.
@@ -84,19 +93,22 @@ void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule
 // What every sibling name of a target called name (in the system's own characters) starts
 // with: hidden, of one fixed length whatever the name, and one for all saves of that file,
 // so that what a crash left is found by the next save.
+inline std::string Hex(std::uint64_t bits) {
+  std::string digits(16, '0');
+  for (int i = 15; i >= 0; --i, bits >>= 4U) {
+    digits[static_cast<std::size_t>(i)] = "0123456789abcdef"[bits & 0xFU];
+  }
+  return digits;
+}
 template <typename Char>
 std::string SiblingPrefix(std::basic_string_view<Char> name) {
   std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a of the name's code units
   for (const Char c : name) {
     hash = (hash ^ static_cast<std::make_unsigned_t<Char>>(c)) * 1099511628211ULL;
   }
-  std::string digits(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4U)
-    digits[static_cast<std::size_t>(i)] = "0123456789abcdef"[hash & 0xFU];
   // Built by appending: GCC 12 warns falsely (-Wrestrict) on "..." + std::string at -O2.
   std::string prefix = ".~dotloom-";
-  prefix.append(digits).append("-");
-  return prefix;
+  return prefix.append(Hex(hash)).append("-");
 }
 inline constexpr std::string_view kSiblingEnding = ".tmp";
 
@@ -105,12 +117,9 @@ inline constexpr std::string_view kSiblingEnding = ".tmp";
 template <typename Char>
 std::string SiblingName(std::basic_string_view<Char> name) {
   std::random_device random;  // the system's own source: a forked copy draws other names
-  std::string sibling = SiblingPrefix(name);
-  for (std::uint64_t bits = (std::uint64_t{random()} << 32U) ^ random(), i = 0; i < 16;
-       ++i, bits >>= 4U) {
-    sibling += "0123456789abcdef"[bits & 0xFU];
-  }
-  return sibling.append(kSiblingEnding);
+  return SiblingPrefix(name)
+      .append(Hex((std::uint64_t{random()} << 32U) ^ random()))
+      .append(kSiblingEnding);
 }
 
 }  // namespace dotloom::save

@@ -79,13 +79,12 @@ class FakeSystem final : public save::SaveSystem {
              std::size_t capacity)
       : row_(row), posix_(profile == Profile::kPosix), names_(names), capacity_(capacity) {}
 
-  save::Found OpenTarget() override {
+  std::uint64_t OpenTarget() override {
     Step("OpenTarget");
     looked_ = target_ = Find(kTarget);
     target_open_ = looked_ != nullptr;
-    return {looked_ != nullptr, static_cast<std::uint64_t>(std::count_if(
-                                    names_.begin(), names_.end(),
-                                    [&](const auto& entry) { return entry.second == looked_; }))};
+    return static_cast<std::uint64_t>(std::count_if(
+        names_.begin(), names_.end(), [&](const auto& entry) { return entry.second == looked_; }));
   }
   Status CreateTarget() override {
     Step("CreateTarget");
@@ -104,18 +103,11 @@ class FakeSystem final : public save::SaveSystem {
   }
   Status WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {
     const Status written = Write(*target_, bytes, 0);
-    if (!written.ok() || !whole) return written;
-    target_->bytes.resize(bytes.size());
-    target_->dirty = false;
-    return {};
-  }
-  Status CloseTarget() override {
+    if (!written.ok()) return written;
+    if (whole) target_->bytes.resize(bytes.size());
+    target_->dirty = !whole;
     target_open_ = false;
     return {};
-  }
-  void DropCreatedTarget() noexcept override {
-    if (created_ && Find(kTarget) == created_) names_.erase(kTarget);
-    target_open_ = false;
   }
   void RemoveStaleSiblings() override { names_.erase(kSibling); }
   Status WriteSibling(std::span<const std::uint8_t> bytes) override {
@@ -155,9 +147,11 @@ class FakeSystem final : public save::SaveSystem {
     names_[kTarget] = sibling_;
     return {};
   }
-  void DropSibling() noexcept override {
+  void Drop() noexcept override {
     if (sibling_ && Find(kOwnSibling) == sibling_) names_.erase(kOwnSibling);
     sibling_.reset();
+    if (created_ && Find(kTarget) == created_) names_.erase(kTarget);
+    target_open_ = false;
   }
 
   bool target_open() const { return target_open_; }
