@@ -195,10 +195,6 @@ DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes, std::u
   return NO_ERROR;
 }
 
-void CloseOrThrow(UniqueFile& file, const std::string& what) {
-  if (!file.Close()) ThrowLastError(what);
-}
-
 }  // namespace win32files
 
 using namespace win32files;
@@ -242,6 +238,8 @@ std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t of
   return total;
 }
 
-void RegularFile::Close() { CloseOrThrow(file_, "close"); }
+void RegularFile::Close() {
+  if (!file_.Close()) ThrowLastError("close");
+}
 
 }  // namespace dotloom

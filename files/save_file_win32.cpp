@@ -27,33 +27,21 @@ constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
 // The disk has no room for a second copy, or for the reservation of an in-place write.
 constexpr DWORD kNoRoom[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_NOT_ENOUGH_QUOTA,
                              kDiskQuotaExceeded};
-// A name that exists.
 constexpr DWORD kExists[] = {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS};
-
-// Access denied: in place may still work.
-constexpr DWORD kRefused[] = {ERROR_ACCESS_DENIED};
-
-Step Done() { return {}; }
+constexpr DWORD kRefused[] = {ERROR_ACCESS_DENIED};  // in place may still work
 Step Failed(DWORD error, std::string what) {
   return save::Failure<DWORD>(error, std::system_category(), std::move(what), kNoRoom, kExists,
                               kRefused);
 }
 using save::Final;
 
-// Removes the file at path now where the system allows it (POSIX semantics, so that its name
-// goes at once even while another program has it open), else when its last handle closes.
-// A file that is open without sharing delete, as a save's own new file is, stays.
+// Removes the file at path when its last handle closes; gone at once, as no other program
+// has a save's sibling open. A file open without sharing delete, as a live sibling is, stays.
 void Remove(const std::wstring& path) {
-  UniqueFile file = Open(path, DELETE, kShareAll, OPEN_EXISTING);
-  if (!file) return;
-  // FileDispositionInfoEx with its flags, which the headers offer only to newer targets.
-  constexpr auto kDispositionInfoEx =
-      static_cast<FILE_INFO_BY_HANDLE_CLASS>(FileIdExtdDirectoryRestartInfo + 1);
-  constexpr DWORD kDeleteNow = 0x1 | 0x2;  // DELETE | POSIX_SEMANTICS
-  DWORD now = kDeleteNow;
-  if (::SetFileInformationByHandle(file.get(), kDispositionInfoEx, &now, sizeof now)) return;
+  const UniqueFile file = Open(path, DELETE, kShareAll, OPEN_EXISTING);
   FILE_DISPOSITION_INFO on_close{TRUE};
-  ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &on_close, sizeof on_close);
+  if (file)
+    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &on_close, sizeof on_close);
 }
 
 // The folder and name part of a long form.
@@ -120,7 +108,7 @@ class Win32Save final : public save::SaveSystem {
   Step CreateTarget() override {
     file_ = Open(place_, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW);
     created_ = file_.valid();
-    return file_ ? Done() : Fail("create");
+    return file_ ? Step{} : Fail("create");
   }
 
   // A full disk stops here. Where the file system cannot reserve room (Wine answers
@@ -129,7 +117,7 @@ class Win32Save final : public save::SaveSystem {
     FILE_ALLOCATION_INFO room{};
     room.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFileInformationByHandle(file_.get(), FileAllocationInfo, &room, sizeof room)) {
-      return Done();
+      return Step{};
     }
     if (const DWORD error = ::GetLastError(); OneOf(error, kNoRoom)) {
       return Failed(error, "reserve " + Text(target_));
@@ -154,7 +142,7 @@ class Win32Save final : public save::SaveSystem {
       return Fail("set length");
     }
     if (whole && !::FlushFileBuffers(file_.get())) return Fail("flush");
-    return file_.Close() ? Done() : Fail("close");
+    return file_.Close() ? Step{} : Fail("close");
   }
 
   // A save's own sibling is open without sharing delete while the save runs, so that only
@@ -183,7 +171,7 @@ class Win32Save final : public save::SaveSystem {
     if (const DWORD error = WriteAllOrError(sibling_.get(), bytes, 0); error != NO_ERROR) {
       return Failed(error, "write new file beside " + Text(target_));
     }
-    return ::FlushFileBuffers(sibling_.get()) ? Done() : Fail("flush new file beside");
+    return ::FlushFileBuffers(sibling_.get()) ? Step{} : Fail("flush new file beside");
   }
 
   // The old file's attributes that a copy may have, and its security settings: the same
@@ -215,7 +203,7 @@ class Win32Save final : public save::SaveSystem {
     if (!::EqualSid(old.owner, fresh.owner)) {
       return Failed(ERROR_ACCESS_DENIED, "another owner's " + Text(target_));
     }
-    return Done();
+    return Step{};
   }
 
   // One rename over the target, written through: MoveFileExW replaces the name's file in
@@ -239,7 +227,7 @@ class Win32Save final : public save::SaveSystem {
       return Reopened(Fail("replace"));
     }
     sibling_name_.clear();
-    return Done();
+    return Step{};
   }
 
   // No replacing: a file that appeared under that name meanwhile is left alone.
@@ -249,7 +237,7 @@ class Win32Save final : public save::SaveSystem {
       return Fail("move into place");
     }
     sibling_name_.clear();
-    return Done();
+    return Step{};
   }
 
   void Drop() noexcept override {

@@ -24,22 +24,6 @@ bool Went(const Status& status, bool no_room = false) {
   Throw(status);
 }
 
-// Drops what the save made on every way out but Keep().
-class Unfinished {
- public:
-  explicit Unfinished(SaveSystem& system) : system_(system) {}
-  Unfinished(const Unfinished&) = delete;
-  Unfinished& operator=(const Unfinished&) = delete;
-  ~Unfinished() {
-    if (!kept_) system_.Drop();
-  }
-  void Keep() { kept_ = true; }
-
- private:
-  SaveSystem& system_;
-  bool kept_ = false;
-};
-
 // Bytes over the start of the file, nothing past them touched. The target is looked at
 // again when a name appears between the look and the create.
 void OverwriteStart(SaveSystem& system, std::span<const std::uint8_t> bytes) {
@@ -71,33 +55,27 @@ void WriteInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
 // False, with nothing made, where the folder or the file system allows no sibling or no
 // naming that never replaces.
 bool CreateWhole(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  Unfinished sibling(system);
-  if (!Went(system.WriteSibling(bytes)) || !Went(system.TakeFreeName())) return false;
-  sibling.Keep();
-  return true;
+  if (Went(system.WriteSibling(bytes)) && Went(system.TakeFreeName())) return true;
+  system.Drop();
+  return false;
 }
 
-// A new name made exclusively and written: there are no old bytes to lose. What the save
-// made is removed when it fails.
+// A new name made exclusively and written: there are no old bytes to lose.
 void CreateInPlace(SaveSystem& system, std::span<const std::uint8_t> bytes) {
   Require(system.CreateTarget());
-  Unfinished created(system);
-  const Status written = system.WriteTarget(bytes, true);
-  if (written.ok()) created.Keep();
-  Require(written);
+  Require(system.WriteTarget(bytes, true));
 }
 
 // Replaces the existing target by a sibling that carries all it was. False, with nothing
 // changed, where the disk has no room for the copy, or the folder or the target's identity
 // does not allow it: the file is then written in place.
 bool ReplaceByCopy(SaveSystem& system, std::span<const std::uint8_t> bytes) {
-  Unfinished sibling(system);
-  if (!Went(system.WriteSibling(bytes), true) || !Went(system.CarryIdentity()) ||
-      !Went(system.SwapIn())) {
-    return false;
+  if (Went(system.WriteSibling(bytes), true) && Went(system.CarryIdentity()) &&
+      Went(system.SwapIn())) {
+    return true;
   }
-  sibling.Keep();
-  return true;
+  system.Drop();
+  return false;
 }
 
 }  // namespace
@@ -109,11 +87,16 @@ void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule
   }
   const std::uint64_t links = system.OpenTarget();
   system.RemoveStaleSiblings();
-  if (links == 0) {
-    if (!CreateWhole(system, bytes)) CreateInPlace(system, bytes);
-  } else if (links > 1 || !ReplaceByCopy(system, bytes)) {
-    // Other names (hard links) would keep the old bytes after a replacement.
-    WriteInPlace(system, bytes);
+  try {
+    if (links == 0) {
+      if (!CreateWhole(system, bytes)) CreateInPlace(system, bytes);
+    } else if (links > 1 || !ReplaceByCopy(system, bytes)) {
+      // Other names (hard links) would keep the old bytes after a replacement.
+      WriteInPlace(system, bytes);
+    }
+  } catch (...) {
+    system.Drop();  // what the save made and did not finish
+    throw;
   }
 }
 

@@ -47,7 +47,4 @@ BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle,
 [[nodiscard]] DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes,
                                     std::uint64_t offset);
 
-// Closes file, throwing with what when the close fails.
-void CloseOrThrow(UniqueFile& file, const std::string& what);
-
 }  // namespace dotloom::win32files
