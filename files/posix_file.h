@@ -6,10 +6,7 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 
 #include "base/system_error.h"

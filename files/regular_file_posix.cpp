@@ -11,8 +11,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
-#include <system_error>
-#include <utility>
 
 #include "files/posix_file.h"
 #include "files/regular_file.h"

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cwctype>
 #include <string>
@@ -90,17 +89,11 @@ bool AcceptableShare(std::wstring_view unc) {
 // The absolute form Windows itself gives a path: relative parts resolved, and a legacy
 // device name mapped into the device namespace ("C:\work\CON.bit" becomes "\\.\CON").
 std::wstring FullPath(const std::wstring& name, const fs::path& path) {
-  std::wstring full(std::max<std::size_t>(name.size() + 1, MAX_PATH), L'\0');
-  for (;;) {
-    const DWORD length =
-        ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0) ThrowLastError("full path of " + Text(path));
-    if (length < full.size()) {
-      full.resize(length);
-      return full;
-    }
-    full.resize(length);
-  }
+  const std::wstring full = Filled([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(name.c_str(), size, buffer, nullptr);
+  });
+  if (full.empty()) ThrowLastError("full path of " + Text(path));
+  return full;
 }
 
 }  // namespace
@@ -153,14 +146,6 @@ BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const fs::path& path) 
   if (!::GetFileInformationByHandle(handle, &information)) ThrowLastError("stat " + Text(path));
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     ThrowError(ERROR_DIRECTORY, Text(path));
-  }
-  return information;
-}
-
-BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle, const fs::path& path) {
-  const BY_HANDLE_FILE_INFORMATION information = RequireDiskFile(handle, path);
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(path));
   }
   return information;
 }

@@ -35,18 +35,16 @@ using namespace posix;
 using save::Result;
 using Step = save::Status;
 
-// The errnos the save rules tell apart. A disk with room for the picture but not a copy:
+// The errnos the save rules tell apart: no room (for a second copy), and what the folder,
+// the file system (FAT and FUSE lack much) or the identity refuses: a plainer way may work.
 constexpr int kNoRoom[] = {ENOSPC, EDQUOT};
-// What the folder, the file system (FAT and FUSE lack much) or the file's identity does not
-// allow: a plainer way may still work.
 constexpr int kRefused[] = {EACCES,  EPERM,      EROFS, EMLINK, EBUSY,  EXDEV,   ENOSYS,
                             ENOTSUP, EOPNOTSUPP, E2BIG, ERANGE, EINVAL, ENODATA, ENOTTY};
 // What a file system without a feature answers: extended attributes, O_TMPFILE, renameat2.
 constexpr int kNoAttributes[] = {ENOTSUP, EOPNOTSUPP};
 constexpr int kNoUnnamedFiles[] = {EOPNOTSUPP, EISDIR, EINVAL};
 constexpr int kNoRenameFlags[] = {EINVAL, ENOSYS};
-// The flags chattr sets that an owner may set, which a save keeps; the file system has the
-// others its own way.
+// The chattr flags an owner may set, which a save keeps; the file system sets the others.
 constexpr int kOwnersFlags = FS_NODUMP_FL | FS_NOATIME_FL | FS_SYNC_FL | FS_COMPR_FL;
 
 constexpr int kExists[] = {EEXIST};
@@ -153,11 +151,12 @@ class IdentityCarrier {
   // The owner's chattr flags (nodump, noatime...); where the file system has none, there
   // are none to keep.
   Step Flags() {
-    if (::ioctl(from_, FS_IOC_GETFLAGS, &old_flags_) != 0) return Step{};
+    int old_flags = 0;
     int flags = 0;
+    if (::ioctl(from_, FS_IOC_GETFLAGS, &old_flags) != 0) return Step{};
     if (::ioctl(to_, FS_IOC_GETFLAGS, &flags) != 0) return Failed("read flags");
-    if (((flags ^ old_flags_) & kOwnersFlags) == 0) return Step{};
-    flags = (flags & ~kOwnersFlags) | (old_flags_ & kOwnersFlags);
+    if (((flags ^ old_flags) & kOwnersFlags) == 0) return Step{};
+    flags = (flags & ~kOwnersFlags) | (old_flags & kOwnersFlags);
     return Checked(::ioctl(to_, FS_IOC_SETFLAGS, &flags) == 0, "set flags");
   }
 
@@ -166,12 +165,9 @@ class IdentityCarrier {
   Step Check() {
     const struct stat now = StatOf(to_);
     std::vector<std::string> kept;
-    int flags = 0;
     if (Step listed = AttributeNames(to_, kept); !listed.ok()) return listed;
-    if (::ioctl(to_, FS_IOC_GETFLAGS, &flags) != 0) flags = old_flags_;
     if (now.st_uid != old_.st_uid || now.st_gid != old_.st_gid ||
-        (now.st_mode & 07777) != (old_.st_mode & 07777) || kept != names_ ||
-        ((flags ^ old_flags_) & kOwnersFlags) != 0) {
+        (now.st_mode & 07777) != (old_.st_mode & 07777) || kept != names_) {
       return WithErrno(Result::kRefused, EPERM, "identity not kept");
     }
     return Step{};
@@ -181,7 +177,6 @@ class IdentityCarrier {
   const struct stat& old_;
   const int to_;
   std::vector<std::string> names_;
-  int old_flags_ = 0;
 };
 
 // One save of one target over descriptors.
@@ -258,7 +253,6 @@ class PosixSave final : public save::SaveSystem {
     const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(::dup(folder_.get())),
                                                       &::closedir);
     if (!listing) return;
-    ::rewinddir(listing.get());
     const std::string prefix = save::SiblingPrefix<char>(Where().name);
     while (const dirent* entry = ::readdir(listing.get())) {
       const std::string name = entry->d_name;
@@ -313,7 +307,11 @@ class PosixSave final : public save::SaveSystem {
   // An exchange of the two names, checked afterwards: whatever was swapped in under the
   // target's name meanwhile is swapped back, never replaced. The old file then goes.
   Step SwapIn() override {
-    if (Step named = Name(); !named.ok()) return named;
+    if (sibling_name_.empty()) {  // an unnamed sibling needs a name to be exchanged
+      const std::string name = save::SiblingName<char>(Where().name);
+      if (Step linked = Link(name.c_str()); !linked.ok()) return linked;
+      sibling_name_ = name;
+    }
     const int folder = folder_.get();
     const auto exchange = [&] {
       return ::renameat2(folder, sibling_name_.c_str(), folder, Where().name.c_str(),
@@ -379,14 +377,6 @@ class PosixSave final : public save::SaveSystem {
       return Step{};
     }
     return Failed(std::string("link ") + name);
-  }
-  // Gives an unnamed sibling a name of its own, for the exchange.
-  Step Name() {
-    if (!sibling_name_.empty()) return Step{};
-    const std::string name = save::SiblingName<char>(Where().name);
-    if (Step linked = Link(name.c_str()); !linked.ok()) return linked;
-    sibling_name_ = name;
-    return Step{};
   }
   // Removes the sibling's name, only while it still leads to the sibling.
   void DropSiblingName() noexcept {

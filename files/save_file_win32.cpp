@@ -49,19 +49,13 @@ std::wstring FolderOf(const std::wstring& form) { return form.substr(0, form.rfi
 std::wstring NameOf(const std::wstring& form) { return form.substr(form.rfind(L'\\') + 1); }
 std::wstring Wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
 
+// The file's own name, links followed, by the same rule as the name that was given: a link
+// leads nowhere else.
 std::wstring FinalForm(HANDLE handle, const std::wstring& form) {
-  std::wstring final_path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        handle, final_path.data(), static_cast<DWORD>(final_path.size()), VOLUME_NAME_DOS);
-    if (length == 0) return form;
-    if (length < final_path.size()) {
-      final_path.resize(length);
-      // The same rule as for the name that was given: a link leads nowhere else.
-      return OpenableForm(final_path);
-    }
-    final_path.resize(length);
-  }
+  const std::wstring name = Filled([&](wchar_t* buffer, DWORD size) {
+    return ::GetFinalPathNameByHandleW(handle, buffer, size, VOLUME_NAME_DOS);
+  });
+  return name.empty() ? form : OpenableForm(name);
 }
 
 // A file's security settings, as GetSecurityInfo gives them.
@@ -100,7 +94,12 @@ class Win32Save final : public save::SaveSystem {
       place_ = form_;
       return 0;
     }
-    old_ = RequireWritableDiskFile(file_.get(), target_);
+    old_ = RequireDiskFile(file_.get(), target_);
+    // Windows refuses to open a read-only file for writing, but Wine lets an administrator
+    // through by the Unix permissions behind it; refused here whoever runs the program.
+    if ((old_.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      win32::ThrowError(ERROR_ACCESS_DENIED, "read-only: " + Text(target_));
+    }
     place_ = FinalForm(file_.get(), form_);
     return old_.nNumberOfLinks;
   }
@@ -111,25 +110,16 @@ class Win32Save final : public save::SaveSystem {
     return file_ ? Step{} : Fail("create");
   }
 
-  // A full disk stops here. Where the file system cannot reserve room (Wine answers
-  // ERROR_CALL_NOT_IMPLEMENTED), the free space is asked instead; the writes go on.
+  // A full disk stops here; where the file system cannot reserve room (Wine cannot), the
+  // writes go on without.
   Step ReserveTarget(std::uint64_t size) override {
     FILE_ALLOCATION_INFO room{};
     room.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFileInformationByHandle(file_.get(), FileAllocationInfo, &room, sizeof room)) {
       return Step{};
     }
-    if (const DWORD error = ::GetLastError(); OneOf(error, kNoRoom)) {
-      return Failed(error, "reserve " + Text(target_));
-    }
-    ULARGE_INTEGER free{};
-    LARGE_INTEGER now{};
-    if (::GetDiskFreeSpaceExW(FolderOf(place_).c_str(), &free, nullptr, nullptr) &&
-        ::GetFileSizeEx(file_.get(), &now) &&
-        size > static_cast<std::uint64_t>(now.QuadPart) + free.QuadPart) {
-      return Failed(ERROR_DISK_FULL, "reserve " + Text(target_));
-    }
-    return Failed(ERROR_ACCESS_DENIED, "cannot reserve");
+    const DWORD error = ::GetLastError();
+    return Failed(OneOf(error, kNoRoom) ? error : ERROR_ACCESS_DENIED, "reserve " + Text(target_));
   }
 
   Step WriteTarget(std::span<const std::uint8_t> bytes, bool whole) override {

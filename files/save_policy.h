@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <span>
 #include <string>
@@ -94,10 +95,8 @@ void Save(SaveSystem& system, std::span<const std::uint8_t> bytes, SaveRule rule
 // with: hidden, of one fixed length whatever the name, and one for all saves of that file,
 // so that what a crash left is found by the next save.
 inline std::string Hex(std::uint64_t bits) {
-  std::string digits(16, '0');
-  for (int i = 15; i >= 0; --i, bits >>= 4U) {
-    digits[static_cast<std::size_t>(i)] = "0123456789abcdef"[bits & 0xFU];
-  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(bits));
   return digits;
 }
 template <typename Char>

@@ -37,11 +37,18 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // port is refused like a missing file.
 BY_HANDLE_FILE_INFORMATION RequireDiskFile(HANDLE handle, const std::filesystem::path& path);
 
-// Throws unless handle, open for writing, is a file on disk that is not read-only. Windows
-// refuses to open a read-only file for writing, but an administrator under Wine is let
-// through by the Unix permissions behind it; refused here whoever runs the program.
-BY_HANDLE_FILE_INFORMATION RequireWritableDiskFile(HANDLE handle,
-                                                   const std::filesystem::path& path);
+// A name a call writes into a buffer it is given, grown until the name fits: fill(buffer,
+// size) returns the length written, or the size needed; 0 on failure, for an empty name.
+template <typename Fill>
+std::wstring Filled(Fill fill) {
+  std::wstring name(MAX_PATH, L'\0');
+  for (DWORD length = 0; (length = fill(name.data(), static_cast<DWORD>(name.size()))) != 0;) {
+    const bool fits = length < name.size();
+    name.resize(length);
+    if (fits) return name;
+  }
+  return {};
+}
 
 // Writes all of bytes at offset; NO_ERROR, or the error of the write that failed.
 [[nodiscard]] DWORD WriteAllOrError(HANDLE handle, std::span<const std::uint8_t> bytes,
