@@ -11,7 +11,6 @@
 // found a fault: a descriptor left open, a heap that grew over repeats, or a next command
 // that did not work.
 #include <dlfcn.h>
-#include <grp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,11 +93,7 @@ int main(int argc, char** argv) {
       // Lifted again for the next command.
       fsize.emplace(std::stoull(argv[++i]));
     } else if (option == "--as-nobody") {
-      if (::geteuid() == 0 &&
-          (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-           ::setresuid(65534, 65534, 65534) != 0)) {
-        return 3;
-      }
+      if (::geteuid() == 0 && !testing::BecomeNobody()) return 3;
     } else if (option == "--repeat" && i + 1 < argc) {
       repeat = std::stol(argv[++i]);
     }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -190,6 +191,13 @@ ChildOutcome RunInChild(const std::function<int()>& body) {
   ::waitpid(child, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return outcome;
+}
+
+bool BecomeNobody() {
+  constexpr uid_t kNobody = 65534;
+  constexpr gid_t kNogroup = 65534;
+  return ::setgroups(0, nullptr) == 0 && ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
+         ::setresuid(kNobody, kNobody, kNobody) == 0;
 }
 
 std::string InChild(const std::function<std::string()>& body) {

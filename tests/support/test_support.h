@@ -101,6 +101,9 @@ ChildOutcome RunInChild(const std::function<int()>& body);
 // The same for a body that reports what went wrong ("" when all went as expected); an
 // exception it throws is reported too.
 std::string InChild(const std::function<std::string()>& body);
+// Drops root for the user nobody (65534, group nogroup, no other groups) for the rest of the
+// process: for a child process. False when it cannot.
+bool BecomeNobody();
 // While it lives, a write past bytes fails with EFBIG instead of ending the process: SIGXFSZ
 // is ignored and the soft file size limit lowered, and both are put back afterwards. Meant
 // for a child process or a driver, as the limit covers the whole process.

@@ -162,27 +162,5 @@ TEST_F(FileCommandsTest, FailureMidwayLeavesNoFileOpenAndTheNextCommandWorks) {
   EXPECT_EQ(ReadFile(dir_ / "after.bit"), ReadFile(dir_ / "old.bit"));
 }
 
-// The write fails past the file size limit, in a child so the limit does not outlive the test.
-TEST_F(FileCommandsTest, FailedSaveKeepsTheBitfilesWrittenBytesAndTheBmpAsItWas) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs a file size limit, which Windows does not have; the Windows file "
-                  "layer's failures are in SaveFileWin32Test";
-#else
-  WriteFile(dir_ / "keep.bmp", ByteVector{1, 2, 3});
-  WriteFile(dir_ / "keep.bit", ByteVector(10, 0xAA));
-  Open(canvas_, dir_ / "old.bit");
-  EXPECT_EQ(InChild([&] {
-              const FileSizeLimit limit(100);
-              SaveAs(canvas_, dir_ / "keep.bmp");
-              SaveAs(canvas_, dir_ / "keep.bit");
-              return std::string();
-            }),
-            "")
-      << "the commands fail silently";
-  EXPECT_EQ(ReadFile(dir_ / "keep.bmp"), (ByteVector{1, 2, 3}));
-  EXPECT_EQ(ReadFile(dir_ / "keep.bit"), ByteVector(100, 0)) << "the first 100 bytes were written";
-#endif
-}
-
 }  // namespace
 }  // namespace dotloom

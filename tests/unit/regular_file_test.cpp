@@ -3,7 +3,6 @@
 #include "files/regular_file.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sched.h>
@@ -62,26 +61,6 @@ TEST(SaveFileTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
   EXPECT_EQ(ReadFile(dir / "real" / "target.bmp"), (ByteVector{4, 5}));
 }
 
-// A write that fails midway (here past the file size limit) must leave the old file as it
-// was. Run in a child process, as the limit and the ignored signal would outlive the test.
-TEST(SaveFileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
-  TempDir dir;
-  const ByteVector old_bytes(10, 7);
-  WriteFile(dir / "a.bmp", old_bytes);
-  EXPECT_EQ(InChild([&]() -> std::string {
-              const FileSizeLimit limit(100);
-              try {
-                SaveFile(dir / "a.bmp", ByteVector(1000, 1), SaveRule::kReplaceWhole);
-              } catch (const std::system_error& error) {
-                return error.code().value() == EFBIG ? "" : "failed otherwise";
-              }
-              return "did not fail";
-            }),
-            "");
-  EXPECT_EQ(ReadFile(dir / "a.bmp"), old_bytes);
-  EXPECT_EQ(EntriesIn(dir.path()), 1);
-}
-
 // Throws for a step of a case's setup that failed.
 void Check(bool done, const std::string& what) {
   if (!done) throw std::system_error(errno, std::generic_category(), what);
@@ -89,11 +68,6 @@ void Check(bool done, const std::string& what) {
 
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
-
-bool BecomeNobody() {
-  return ::setgroups(0, nullptr) == 0 && ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
-         ::setresuid(kNobody, kNobody, kNobody) == 0;
-}
 
 // The flags chattr shows; 0 where the file system has none.
 int Flags(const fs::path& path) {
