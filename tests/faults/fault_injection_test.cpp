@@ -2,7 +2,7 @@
 // Copyright (c) 2026 The Dotloom authors
 // Every file command under injected faults: failing system calls (through the preloaded
 // shim), hostile paths, file size limits and missing permissions. Each case runs the
-// command in a fresh fault_driver process and then checks, from outside, what it left.
+// command in a forked child of this program and then checks, from outside, what it left.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,11 +19,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "commands/file_commands.h"
 #include "files/save_file.h"
+#include "image/bitfile_codec.h"
 #include "tests/faults/fault_plan.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/test_support.h"
@@ -35,8 +38,126 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing;
 
+// One file command, run in this process (a forked child): VERB PATH [--fsize BYTES]
+// [--as-nobody] [--repeat N]. It prints one "key value" per line: the calls the command made
+// per class and in order, the descriptors open before and after, the canvas afterwards (its
+// 576 Bitfile bytes and its picture), and whether a following Save As and Open worked, and
+// returns 0 unless it found a fault itself: a descriptor left open, a heap that grew over
+// repeats, or a next command that did not work.
+template <typename Function>
+Function Lookup(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_DEFAULT, name));
+}
+
+std::string Hex(const BitfileCodec::Bytes& bytes) {
+  std::string out;
+  char digits[3];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    out += digits;
+  }
+  return out;
+}
+
+std::uint64_t Hash(const Picture& picture) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (const Colour colour : picture.pixels()) hash = (hash ^ colour) * 1099511628211ULL;
+  return hash;
+}
+
+// A fresh folder for the next command, made by whoever the process now runs as.
+bool NextCommandWorks(const Canvas& canvas) {
+  const TempDir folder("/tmp");
+  const fs::path bit = folder / "next.bit";
+  const fs::path bmp = folder / "next.bmp";
+  ScriptedDialog save_bit(bit);
+  ScriptedDialog save_bmp(bmp);
+  ScriptedDialog open_bmp(bmp);
+  RunSaveAsCommand(canvas, save_bit);
+  RunSaveAsCommand(canvas, save_bmp);
+  const BitfileCodec::Bytes expected = BitfileCodec::Encode(canvas);
+  const std::vector<std::uint8_t> written = ReadFile(bit);
+  bool ok = written == std::vector<std::uint8_t>(expected.begin(), expected.end());
+  Canvas reopened;
+  RunOpenCommand(reopened, open_bmp);
+  return ok && reopened.picture() == canvas.Image();
+}
+
+int RunCommand(const std::vector<std::string>& argv) {
+  const std::string command = argv.at(0);
+  const fs::path path = argv.at(1);
+  long repeat = 1;
+  std::optional<FileSizeLimit> fsize;
+  for (std::size_t i = 2; i < argv.size(); ++i) {
+    const std::string option = argv[i];
+    if (option == "--fsize" && i + 1 < argv.size()) {
+      // Lifted again for the next command.
+      fsize.emplace(std::stoull(argv.at(++i)));
+    } else if (option == "--as-nobody") {
+      if (::geteuid() == 0 && !BecomeNobody()) return 3;
+    } else if (option == "--repeat" && i + 1 < argv.size()) {
+      repeat = std::stol(argv.at(++i));
+    }
+  }
+
+  const auto arm = Lookup<void (*)(int)>("dotloom_fault_arm");
+  const auto count = Lookup<long (*)(const char*)>("dotloom_fault_count");
+  const auto record = Lookup<const char* (*)()>("dotloom_fault_record");
+  const auto heap_live = Lookup<long (*)()>("dotloom_heap_live");
+
+  // A canvas with a picture and a drawing, so that what a failure keeps can be told apart.
+  Canvas canvas;
+  Picture picture(20, 10, Rgb(0x40, 0x80, 0xC0));
+  picture.Set(3, 4, kBlack);
+  canvas.SetPicture(picture);
+  BitfileCodec::Bytes drawing{};
+  const ByteVector pattern = BytePattern(drawing.size(), 7);
+  std::copy(pattern.begin(), pattern.end(), drawing.begin());
+  BitfileCodec::Decode(drawing, canvas);
+
+  const int descriptors_before = OpenDescriptorCount();
+  long heap_after_warm_up = 0;
+  if (arm != nullptr) arm(1);
+  for (long i = 0; i < repeat; ++i) {
+    if (i == 100 && heap_live != nullptr) heap_after_warm_up = heap_live();
+    ScriptedDialog dialog(path);
+    if (command == "open") {
+      RunOpenCommand(canvas, dialog);
+    } else {
+      RunSaveAsCommand(canvas, dialog);
+    }
+  }
+  const long heap_at_end = heap_live != nullptr ? heap_live() : 0;
+  if (arm != nullptr) arm(0);
+  const int descriptors_after = OpenDescriptorCount();
+
+  int faults = 0;
+  if (count != nullptr) {
+    std::printf("calls");
+    for (const char* name : kFaultClasses) std::printf(" %s=%ld", name, count(name));
+    std::printf("\n");
+  }
+  if (record != nullptr) std::printf("record %s\n", record());
+  std::printf("descriptors %d %d\n", descriptors_before, descriptors_after);
+  if (descriptors_after != descriptors_before) ++faults;
+  if (repeat > 100 && heap_live != nullptr) {
+    const long growth = heap_at_end - heap_after_warm_up;
+    std::printf("heap_growth %ld\n", growth);
+    if (growth > 4096) ++faults;
+  }
+  std::printf("canvas %s\n", Hex(BitfileCodec::Encode(canvas)).c_str());
+  std::printf("picture %dx%d %llx\n", canvas.picture().width(), canvas.picture().height(),
+              static_cast<unsigned long long>(Hash(canvas.picture())));
+  fsize.reset();
+  const bool next = NextCommandWorks(canvas);
+  std::printf("next %s\n", next ? "ok" : "failed");
+  if (!next) ++faults;
+  std::fflush(stdout);
+  return faults == 0 ? 0 : 1;
+}
+
 struct Outcome {
-  int status = -1;  // the exit code, or -1 when the driver did not exit normally
+  int status = -1;  // the exit code, or -1 when the command's child did not exit normally
   std::map<std::string, std::string> values;
   std::string output;
   std::string Get(const std::string& key) const {
@@ -45,31 +166,19 @@ struct Outcome {
   }
 };
 
-// Runs the driver with the shim preloaded and the given extra environment.
+// Runs a command in a child of this program, which runs with the shim preloaded, under the
+// given fault (DOTLOOM_FAULT_* entries).
 Outcome Drive(const std::vector<std::string>& arguments,
               const std::vector<std::string>& environment = {}) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (text.rfind("DOTLOOM_FAULT_", 0) != 0 && text.rfind("LD_PRELOAD=", 0) != 0) {
-      env.push_back(text);
-    }
-  }
-  env.push_back(std::string("LD_PRELOAD=") + DOTLOOM_FAULT_SHIM);
-  env.push_back("QT_QPA_PLATFORM=offscreen");
-  env.insert(env.end(), environment.begin(), environment.end());
-  std::vector<std::string> argv = {DOTLOOM_FAULT_DRIVER};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-
+  std::fflush(stdout);  // nothing of this process's own output goes to the child's
   const ChildOutcome child = RunInChild([&] {
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    ::execve(args[0], args.data(), envp.data());
-    return 127;
+    for (const std::string& entry : environment) {
+      const auto equals = entry.find('=');
+      ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    }
+    const auto reconfigure = Lookup<void (*)()>("dotloom_fault_reconfigure");
+    if (reconfigure != nullptr) reconfigure();
+    return RunCommand(arguments);
   });
   Outcome outcome;
   outcome.status = child.status;
@@ -177,31 +286,11 @@ bool WritesSyncedBeforePlaced(const std::string& record) {
   return !unsynced;
 }
 
-// False when the system cannot start the driver because it is a foreign program: a cross
-// build's tests run under an emulator, and the driver they start needs the kernel to hand
-// such programs to the emulator itself (binfmt_misc). The driver, given no command, only
-// prints its usage, here to nowhere, and exits with 2.
-bool DriverStarts() {
-  constexpr int kForeign = 3;
-  static const bool starts = [] {
-    const ChildOutcome child = RunInChild([] {
-      std::string driver = DOTLOOM_FAULT_DRIVER;
-      char* argv[] = {driver.data(), nullptr};
-      ::close(STDERR_FILENO);
-      ::execve(argv[0], argv, environ);
-      return errno == ENOEXEC ? kForeign : 127;
-    });
-    return child.status != kForeign;
-  }();
-  return starts;
-}
-
 class FaultInjectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!DriverStarts()) {
-      GTEST_SKIP() << "the system cannot run the cross-built fault driver: register the "
-                      "emulator with binfmt_misc (scripts/build-arm64.sh does)";
+    if (Lookup<void (*)(int)>("dotloom_fault_arm") == nullptr) {
+      GTEST_SKIP() << "needs the fault shim preloaded (LD_PRELOAD), as CTest runs it";
     }
     fs::permissions(dir_.path(),
                     fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);

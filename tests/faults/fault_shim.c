@@ -51,10 +51,11 @@ static int node_made;
 static char record[8192];
 static size_t record_length;
 
+static int configured;
+
 static void Configure(void) {
-  static int done;
-  if (done) return;
-  done = 1;
+  if (configured) return;
+  configured = 1;
   const char* name = getenv("DOTLOOM_FAULT_CLASS");
   const char* nth = getenv("DOTLOOM_FAULT_NTH");
   const char* kind = getenv("DOTLOOM_FAULT_KIND");
@@ -70,6 +71,14 @@ static void Configure(void) {
   if (kind && strcmp(kind, "EOF") == 0) fault_kind = kEndOfFile;
   if (kind && strcmp(kind, "KILL") == 0) fault_kind = kKill;
   if (kind && strcmp(kind, "NODE") == 0) fault_kind = kNode;
+}
+
+/* Reads the DOTLOOM_FAULT_* environment again: a forked child sets its own fault. */
+void dotloom_fault_reconfigure(void) {
+  configured = 0;
+  fault_class = -1;
+  node_made = 0;
+  Configure();
 }
 
 void dotloom_fault_arm(int on) {
