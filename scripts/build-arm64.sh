@@ -10,17 +10,12 @@
 # program under Xvfb through qemu beside the x86-64 release build: both windows, at scale 1
 # and 2 with a Bitfile open, must be the same pixels.
 #
-# The fault tests start arm64 programs of their own, which only the kernel's binfmt_misc can
-# hand to qemu: the script registers qemu-aarch64 there for the run (mounting binfmt_misc
-# first if need be) and removes on exit exactly what it added. Where the machine does not
-# allow that, those tests skip and say why.
-#
 #   scripts/build-arm64.sh              build, pack, check, test and compare
 #   scripts/build-arm64.sh --no-test    only build, pack and check the .deb
 #   scripts/build-arm64.sh --help       this text
 set -euo pipefail
 
-usage() { sed -n '4,20s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '4,15s/^# \{0,1\}//p' "$0"; }
 
 run_tests=1
 for argument in "$@"; do
@@ -43,42 +38,6 @@ deb=build/arm64-release/dotloom_${version}_arm64.deb
 [[ $(dpkg-deb -f "$deb" Architecture) == arm64 ]] || { echo "$deb is not for arm64" >&2; exit 1; }
 tests/e2e/check_package.sh build/arm64-release
 [[ $run_tests -eq 1 ]] || { ls -1 "$PWD/$deb"; exit 0; }
-
-# binfmt_misc, and in it qemu-aarch64 as Debian's qemu-user-static describes it, unless the
-# kernel already runs arm64 programs some way.
-binfmt=/proc/sys/fs/binfmt_misc
-mounted=0
-registered=""
-undo() {
-  [[ -z $registered ]] || echo -1 >"$binfmt/$registered" || true
-  [[ $mounted -eq 0 ]] || umount "$binfmt" || true
-}
-trap undo EXIT
-trap 'exit 1' INT TERM HUP
-register_qemu() {
-  local definition=/usr/share/binfmts/qemu-aarch64 name=dotloom-qemu-aarch64 flags=""
-  if [[ ! -e $binfmt/register ]]; then
-    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || return 1
-    mounted=1
-  fi
-  for entry in "$binfmt"/*; do
-    case $(basename "$entry") in register | status) continue ;; esac
-    grep -qx enabled "$entry" && grep -qx 'magic 7f454c460201010000000000000000000200b700' \
-      "$entry" && return 0
-  done
-  field() { sed -n "s/^$1 //p" "$definition"; }
-  [[ $(field fix_binary) == yes ]] && flags+=F
-  [[ $(field preserve) == yes ]] && flags+=P
-  [[ $(field credentials) == yes ]] && flags+=C
-  printf ':%s:M:%s:%s:%s:%s:%s' "$name" "$(field offset)" "$(field magic)" "$(field mask)" \
-    "$(field interpreter)" "$flags" >"$binfmt/register" 2>/dev/null || return 1
-  registered=$name
-}
-if [[ $(id -u) -eq 0 ]] && register_qemu; then
-  echo "arm64 programs run through qemu via binfmt_misc for the tests"
-else
-  echo "binfmt_misc is not available: the tests that start arm64 programs of their own skip"
-fi
 
 cmake --preset arm64-dev >/dev/null
 nice cmake --build --preset arm64-dev "${jobs[@]}"
