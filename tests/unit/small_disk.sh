@@ -9,7 +9,9 @@
 #
 # Exits 77 (a skipped test) where no mount namespace can be made.
 set -euo pipefail
-[[ $# -ge 2 ]] || { sed -n '4,10s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '4,10s/^# \{0,1\}//p' "$0"; }
+[[ ${1:-} != -h && ${1:-} != --help ]] || { usage; exit 0; }
+[[ $# -ge 2 ]] || { usage >&2; exit 2; }
 
 if [[ "${DOTLOOM_SMALL_DISK_NAMESPACE:-}" != 1 ]]; then
   if ! unshare -m --propagation private true 2>/dev/null; then
