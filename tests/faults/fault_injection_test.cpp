@@ -339,32 +339,6 @@ TEST_F(FaultInjectionTest, EveryFailingCallOfEveryCommandLeavesAConsistentState)
   }
 }
 
-// Names that cannot be opened or written, each for every command: nothing changes, no
-// descriptor stays open and the next command works.
-TEST_F(FaultInjectionTest, HostilePathsFailCleanly) {
-  for (const char* ending : {"bit", "bmp"}) {
-    SCOPED_TRACE(ending);
-    Reset();
-    const HostilePaths hostile(dir_.path(), ending);
-    const Outcome missing = Drive({"open", At("missing.bmp")});
-    for (const HostilePath& row : hostile) {
-      for (const char* verb : {"open", "save"}) {
-        SCOPED_TRACE(std::string(verb) + " " + row.what);
-        const Outcome run = Drive({verb, row.path.string()});
-        ASSERT_EQ(run.status, 0) << run.output;
-        if (std::string(verb) == "open") {
-          EXPECT_EQ(run.Get("canvas"), missing.Get("canvas"));
-        }
-        EXPECT_EQ(run.Get("picture"), missing.Get("picture"));
-      }
-    }
-    for (const fs::path& device : hostile.devices()) {
-      EXPECT_TRUE(fs::is_character_file(device)) << "a device must never be replaced";
-    }
-    EXPECT_EQ(ReadFile(dir_ / (std::string("file.") + ending)), ByteVector{1});
-  }
-}
-
 // Saves past RLIMIT_FSIZE (SIGXFSZ ignored, as the driver does): a Bitfile keeps exactly the
 // bytes below the limit, a BMP is all or nothing and leaves nothing beside it.
 TEST_F(FaultInjectionTest, FileSizeLimitsKeepTheSaveRules) {

@@ -285,18 +285,18 @@ HostilePaths::HostilePaths(const fs::path& dir, const std::string& ending) {
     throw std::system_error(errno, std::generic_category(), "mkfifo");
   }
   Add("a FIFO", dir / ("fifo" + e));
-  // A socket, bound so that it exists as a file; it stays there when closed.
+  // A listening socket, the nearest thing to a pipe server: no command may connect.
   const std::string socket_path = (dir / ("sock" + e)).string();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (sock >= 0 && socket_path.size() < sizeof address.sun_path) {
+  socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (socket_ >= 0 && socket_path.size() < sizeof address.sun_path) {
     socket_path.copy(address.sun_path, socket_path.size());
-    if (::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(socket_, 4) == 0) {
       Add("a socket", socket_path);
     }
   }
-  if (sock >= 0) ::close(sock);
   // Devices of the test's own, named directly and reached through links as a user's would be.
   for (const char* kind : {"zero", "full"}) {
     const fs::path device = PrivateDevice(dir, kind + e, kind);
@@ -317,6 +317,18 @@ HostilePaths::~HostilePaths() {
 #ifdef _WIN32
   if (pipe_ != nullptr) ::CloseHandle(static_cast<HANDLE>(pipe_));
   if (!read_only_.empty()) ::SetFileAttributesW(read_only_.c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
+  if (socket_ >= 0) ::close(socket_);
+#endif
+}
+
+bool HostilePaths::SocketReached() const {
+#ifdef _WIN32
+  return false;
+#else
+  const int client = socket_ >= 0 ? ::accept(socket_, nullptr, nullptr) : -1;
+  if (client >= 0) ::close(client);
+  return client >= 0;
 #endif
 }
 

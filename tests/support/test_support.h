@@ -143,6 +143,8 @@ class HostilePaths {
   auto end() const { return rows_.end(); }
   // The private device nodes among the rows, which a test checks are still devices afterwards.
   const std::vector<std::filesystem::path>& devices() const { return devices_; }
+  // Whether any command connected to the socket row, which listens (POSIX; never on Windows).
+  bool SocketReached() const;
 
  private:
   void Add(std::string what, std::filesystem::path path, bool reading = true, bool writing = true);
@@ -151,6 +153,7 @@ class HostilePaths {
   std::vector<std::filesystem::path> devices_;
   std::filesystem::path read_only_;  // Windows: made writable again at the end
   void* pipe_ = nullptr;             // Windows: the server end of the pipe row
+  int socket_ = -1;                  // POSIX: the listening socket of the socket row
 };
 
 }  // namespace dotloom::testing
