@@ -10,7 +10,7 @@ set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 # The package as it ships: the hardened release build, with lintian, appstreamcli and
