@@ -37,18 +37,18 @@ struct Form {
 };
 
 ByteVector FileOf(const Form& form) {
-  BmpSpec spec{.width = form.width,
+  BmpForm bmp_form{.width = form.width,
                .height = std::abs(form.height),
                .top_down = form.height < 0,
                .bits = form.bits,
-               .coding = static_cast<BmpSpec::Coding>(form.compression),
+               .coding = static_cast<BmpForm::Coding>(form.compression),
                .info_size = form.info_size,
                .palette = form.palette,
                .colours_used = static_cast<std::uint32_t>(form.palette.size()),
                .masks = {},
                .trailing_masks = static_cast<int>(form.masks.size())};
-  std::copy(form.masks.begin(), form.masks.end(), spec.masks.begin());
-  ByteVector file = BmpHeader(spec, static_cast<std::uint32_t>(form.pixels.size()));
+  std::copy(form.masks.begin(), form.masks.end(), bmp_form.masks.begin());
+  ByteVector file = BmpHeader(bmp_form, static_cast<std::uint32_t>(form.pixels.size()));
   file.insert(file.end(), form.pixels.begin(), form.pixels.end());
   return file;
 }
@@ -203,10 +203,10 @@ TEST(PictureFilesTest, OnlyBmpFilesLoad) {
   WriteFile(dir / "png.bmp", BlackPng());
   WriteFile(dir / "empty.bmp", {});
   WriteFile(dir / "text.bmp", ByteVector(64, 'a'));
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  ByteVector truncated_header = WriteBmp(spec, [](int, int) { return kBlack; });
+  BmpForm form;
+  form.width = 4;
+  form.height = 4;
+  ByteVector truncated_header = WriteBmp(form, [](int, int) { return kBlack; });
   truncated_header.resize(20);
   WriteFile(dir / "header.bmp", truncated_header);
   const int descriptors = OpenDescriptorCount();
