@@ -201,6 +201,12 @@ void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t va
   }
 }
 
+std::vector<std::uint8_t> RunsPastTheRowEnd(std::uint8_t colour, std::size_t count) {
+  Bytes stream;
+  for (std::size_t i = 0; i < count; ++i) stream.insert(stream.end(), {255, colour});
+  return stream;
+}
+
 std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int height) {
   const auto row_size = (static_cast<std::uint64_t>(width) * 3 + 3) / 4 * 4;
   const std::uint64_t pixel_bytes = row_size * static_cast<std::uint64_t>(height);

@@ -59,6 +59,10 @@ void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t va
 // the file cannot be written.
 std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int height);
 
+// A hostile RLE4 or RLE8 stream: runs of 255 pixels of colour, count times, that never end
+// their row.
+std::vector<std::uint8_t> RunsPastTheRowEnd(std::uint8_t colour, std::size_t count);
+
 // A 4 x 4 black PNG: a real picture file that is not a BMP, the same bytes on every system.
 std::vector<std::uint8_t> BlackPng();
 
