@@ -563,12 +563,8 @@ TEST_F(CorpusTest, RleWorkIsBoundedByThePicture) {
     BmpForm form = Form(four ? 4 : 8, coding);
     form.width = 4;
     form.height = 2;
-    const ByteVector file = Write(form);
-    const std::size_t offset = std::size_t{file[10]} | (std::size_t{file[11]} << 8U);
-    const ByteVector header(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(offset));
-    const std::uint8_t black = four ? 0x11 : 0x01;
-    ByteVector hostile = header;
-    const ByteVector runs = RunsPastTheRowEnd(black, 2 << 20);
+    const ByteVector runs = RunsPastTheRowEnd(four ? 0x11 : 0x01, 2 << 20);
+    ByteVector hostile = BmpHeader(form, static_cast<std::uint32_t>(runs.size()));
     hostile.insert(hostile.end(), runs.begin(), runs.end());
     std::uint64_t read = 0;
     const Picture picture = bmp::Read(

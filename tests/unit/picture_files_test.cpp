@@ -73,45 +73,32 @@ std::vector<Colour> TopLeftBlack(std::size_t count) {
 // Pixels a stream skips on purpose show the background; a stream cut short before its last
 // pixel is refused.
 std::vector<Form> RleStreams() {
-  struct Stream {
-    const char* name;
-    ByteVector bytes;
-    const char* shown;  // the rows from the top, X for black; none when refused
-  };
   std::vector<Form> forms;
   for (const bool four : {false, true}) {
     const std::uint8_t black = four ? 0x11 : 0x01;
-    const Stream streams[] = {
-        {"whole", {4, black, 0, 0, 4, black, 0, 1}, "XXXXXXXX"},
-        {"no end marker", {4, black, 0, 0, 4, black}, "XXXXXXXX"},
-        {"run past the row end", {255, black, 0, 0, 4, black, 0, 1}, "XXXXXXXX"},
-        {"row ended early", {2, black, 0, 0, 4, black, 0, 1}, "XXXXXX.."},
-        {"bitmap ended early", {4, black, 0, 1}, "....XXXX"},
-        {"delta over pixels", {2, black, 0, 2, 1, 0, 1, black, 0, 0, 4, black, 0, 1}, "XXXXXX.X"},
-        {"delta past the top", {4, black, 0, 2, 0, 9, 4, black}, "....XXXX"},
-        // More codes than the picture could use: what follows them is never read.
-        {"runs past the row end, on and on", RunsPastTheRowEnd(black, 1000), "....XXXX"},
-        {"run cut short", {4, black, 0, 0, 4}, nullptr},
-        {"absolute run cut short", {4, black, 0, 0, 0, 4, black}, nullptr},
-        {"delta cut short", {4, black, 0, 2, 1}, nullptr},
-        {"empty", {}, nullptr},
-    };
-    for (const Stream& stream : streams) {
-      Form form{std::string(four ? "RLE4, " : "RLE8, ") + stream.name,
-                40,
-                four ? 4 : 8,
-                four ? 2U : 1U,
-                {},
-                {kWhite, kBlack},
-                4,
-                2,
-                stream.bytes,
-                {}};
-      for (const char* shown = stream.shown; shown != nullptr && *shown != 0; ++shown) {
+    // shown: the rows from the top, X for black; none when refused.
+    const auto add = [&](const char* name, const ByteVector& stream, const char* shown) {
+      // clang-format off
+      Form& form = forms.emplace_back(Form{std::string(four ? "RLE4, " : "RLE8, ") + name, 40,
+          four ? 4 : 8, four ? 2U : 1U, {}, {kWhite, kBlack}, 4, 2, stream, {}});
+      // clang-format on
+      for (; shown != nullptr && *shown != 0; ++shown) {
         form.expected.push_back(*shown == 'X' ? kBlack : kTransparent);
       }
-      forms.push_back(std::move(form));
-    }
+    };
+    add("whole", {4, black, 0, 0, 4, black, 0, 1}, "XXXXXXXX");
+    add("no end marker", {4, black, 0, 0, 4, black}, "XXXXXXXX");
+    add("run past the row end", {255, black, 0, 0, 4, black, 0, 1}, "XXXXXXXX");
+    add("row ended early", {2, black, 0, 0, 4, black, 0, 1}, "XXXXXX..");
+    add("bitmap ended early", {4, black, 0, 1}, "....XXXX");
+    add("delta over pixels", {2, black, 0, 2, 1, 0, 1, black, 0, 0, 4, black, 0, 1}, "XXXXXX.X");
+    add("delta past the top", {4, black, 0, 2, 0, 9, 4, black}, "....XXXX");
+    // More codes than the picture could use: what follows them is never read.
+    add("runs past the row end, on and on", RunsPastTheRowEnd(black, 1000), "....XXXX");
+    add("run cut short", {4, black, 0, 0, 4}, nullptr);
+    add("absolute run cut short", {4, black, 0, 0, 0, 4, black}, nullptr);
+    add("delta cut short", {4, black, 0, 2, 1}, nullptr);
+    add("empty", {}, nullptr);
   }
   return forms;
 }
