@@ -13,28 +13,21 @@ source=$(cd "$1" && pwd)
 tools=$(mktemp -d)
 trap 'rm -rf "$tools"' EXIT
 ln -s "$(command -v sed)" "$tools/sed"
-# Debian's Python, which has the modules the test programs import.
-python=/usr/bin/python3
+shopt -s globstar nullglob
+scripts=("$source"/{scripts,packaging,bench,fuzz,tests}/**/*.{sh,py})
+[[ ${#scripts[@]} -gt 0 ]] || { echo "no scripts under $1" >&2; exit 1; }
 failed=0
-checked=0
-while IFS= read -r -d '' script; do
+for script in "${scripts[@]}"; do
   [[ -x $script ]] || continue
-  case $script in
-    *.py) run=("$python" "$script") ;;
-    *) run=("$BASH" "$script") ;;
-  esac
+  # Debian's Python, which has the modules the test programs import.
+  run=("$BASH")
+  [[ $script != *.py ]] || run=(/usr/bin/python3)
   # From an empty folder, so that one which writes where it stands leaves its output there.
-  if ! text=$(cd "$tools" && env -i PATH="$tools" "${run[@]}" --help 2>&1) || [[ -z $text ]]; then
+  if ! text=$(cd "$tools" && env -i PATH="$tools" "${run[@]}" "$script" --help 2>&1) ||
+    [[ -z $text ]]; then
     echo "FAILED: ${script#"$source"/} --help: $text" >&2
     failed=1
   fi
-  checked=$((checked + 1))
-done < <(cd "$source" && find "$source"/{scripts,packaging,bench,fuzz,tests} -type f \
-           \( -name '*.sh' -o -name '*.py' \) -print0)
-[[ $checked -gt 0 ]] || { echo "no scripts under $1" >&2; exit 1; }
-# An empty folder stays empty: --help wrote nothing.
-if [[ -n $(ls -A "$tools" | grep -vx sed) ]]; then
-  echo "FAILED: --help left $(ls -A "$tools" | grep -vx sed | tr '\n' ' ')behind" >&2
-  failed=1
-fi
+done
+[[ $(ls -A "$tools") == sed ]] || { echo "FAILED: --help left $(ls -A "$tools")" >&2; failed=1; }
 exit "$failed"
