@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+// The file layer in a web page. The program sees one file system, emscripten's own, held in
+// memory; a file the user picked in the browser is an empty entry there that the page has
+// given a "dotloomPicked" object: a Blob to read from and a save(bytes, keepRest) to write
+// through. Reading a picked file asks the Blob for the bytes asked for and no more, so a huge
+// file is never read whole; the waits are carried by Asyncify, so the commands above stay
+// the same as on the desktop.
+#include <emscripten.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "base/system_error.h"
+#include "files/regular_file.h"
+#include "files/save_file.h"
+
+namespace dotloom {
+namespace fs = std::filesystem;
+using posix::ThrowErrno;
+
+namespace {
+
+// The picked file's size, or -1 when fd reads a file of the memory file system.
+EM_JS(double, dotloom_picked_size, (int fd), {
+  const picked = FS.getStream(fd).node.dotloomPicked;
+  return picked && picked.blob ? picked.blob.size : -1;
+});
+
+// Reads size bytes from offset of the picked file into buffer: the count read, -1 on failure.
+EM_ASYNC_JS(double, dotloom_read_picked,
+            (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
+  try {
+    const blob = FS.getStream(fd).node.dotloomPicked.blob;
+    const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+  } catch (e) {
+    return -1;
+  }
+});
+
+// Hands bytes to the picked file at path: 1 when saved, 0 when path names no picked file to
+// save to, -1 when the browser refused.
+EM_ASYNC_JS(int, dotloom_save_picked,
+            (const char* path, const std::uint8_t* bytes, std::size_t size, int keep_rest), {
+  let picked;
+  try {
+    picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
+  } catch (e) {
+    return 0;
+  }
+  if (!picked || !picked.save) return 0;
+  try {
+    await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest !== 0);
+    return 1;
+  } catch (e) {
+    return -1;
+  }
+});
+
+// Only regular files, as on the desktop: a folder or a device of the memory file system is
+// refused before it is opened.
+void RequireRegular(const fs::path& path, bool may_be_missing) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    if (may_be_missing && errno == ENOENT) return;
+    ThrowErrno("open " + path.string());
+  }
+  if (S_ISDIR(status.st_mode)) ThrowErrno(EISDIR, path.string());
+  if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
+}
+
+}  // namespace
+
+RegularFile RegularFile::OpenForReading(const fs::path& path) {
+  RequireRegular(path, false);
+  UniqueFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) ThrowErrno("open " + path.string());
+  return RegularFile(std::move(file));
+}
+
+std::uint64_t RegularFile::Size() const {
+  const double picked = dotloom_picked_size(file_.get());
+  if (picked >= 0) return static_cast<std::uint64_t>(picked);
+  struct stat status {};
+  if (::fstat(file_.get(), &status) != 0) ThrowErrno("stat");
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
+  if (dotloom_picked_size(file_.get()) >= 0) {
+    const double got = dotloom_read_picked(file_.get(), buffer.data(), buffer.size(),
+                                           static_cast<double>(offset));
+    if (got < 0) ThrowErrno(EIO, "read");
+    return static_cast<std::size_t>(got);
+  }
+  std::size_t total = 0;
+  while (total < buffer.size()) {
+    const ssize_t got = ::pread(file_.get(), buffer.data() + total, buffer.size() - total,
+                                static_cast<off_t>(offset + total));
+    if (got < 0) ThrowErrno("read");
+    if (got == 0) break;  // end of file
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
+void RegularFile::Close() {
+  if (!file_.Close()) ThrowErrno("close");
+}
+
+void SaveFile(const fs::path& target, std::span<const std::uint8_t> bytes, SaveRule rule) {
+  const bool keep_rest = rule == SaveRule::kOverwriteStart;
+  const int picked = dotloom_save_picked(target.c_str(), bytes.data(), bytes.size(), keep_rest);
+  if (picked > 0) return;
+  if (picked < 0) ThrowErrno(EIO, "save " + target.string());
+  // The memory file system: nothing outside this page sees a file half written, so a whole
+  // replacement may write the file where it is.
+  RequireRegular(target, true);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keep_rest ? 0 : O_TRUNC);
+  UniqueFile file(::open(target.c_str(), flags, 0666));
+  if (!file.valid()) ThrowErrno("open " + target.string());
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t written = ::pwrite(file.get(), bytes.data() + done, bytes.size() - done,
+                                     static_cast<off_t>(done));
+    if (written <= 0) ThrowErrno(written < 0 ? errno : EIO, "write " + target.string());
+    done += static_cast<std::size_t>(written);
+  }
+  if (!file.Close()) ThrowErrno("close " + target.string());
+}
+
+}  // namespace dotloom
