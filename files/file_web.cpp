@@ -36,34 +36,38 @@ EM_JS(double, dotloom_picked_size, (int fd), {
 // Reads size bytes from offset of the picked file into buffer: the count read, -1 on failure.
 EM_ASYNC_JS(double, dotloom_read_picked,
             (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
-  try {
-    const blob = FS.getStream(fd).node.dotloomPicked.blob;
-    const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
-    HEAPU8.set(bytes, buffer);
-    return bytes.length;
-  } catch (e) {
-    return -1;
-  }
-});
+              try {
+                const blob = FS.getStream(fd).node.dotloomPicked.blob;
+                const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
+                HEAPU8.set(bytes, buffer);
+                return bytes.length;
+              } catch (e) {
+                return -1;
+              }
+            });
 
-// Hands bytes to the picked file at path: 1 when saved, 0 when path names no picked file to
-// save to, -1 when the browser refused.
-EM_ASYNC_JS(int, dotloom_save_picked,
-            (const char* path, const std::uint8_t* bytes, std::size_t size, int keep_rest), {
-  let picked;
+// Whether path names a picked file that saves. Asked first, so that a save to the memory
+// file system never waits, and a program built without Asyncify (the tests) still runs.
+EM_JS(int, dotloom_picked_saves, (const char* path), {
   try {
-    picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
+    const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
+    return picked && picked.save ? 1 : 0;
   } catch (e) {
     return 0;
   }
-  if (!picked || !picked.save) return 0;
-  try {
-    await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest !== 0);
-    return 1;
-  } catch (e) {
-    return -1;
-  }
 });
+
+// Hands bytes to the picked file at path: 0 when saved, -1 when the browser refused.
+EM_ASYNC_JS(int, dotloom_save_picked,
+            (const char* path, const std::uint8_t* bytes, std::size_t size, int keep_rest), {
+              try {
+                const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
+                await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest != = 0);
+                return 0;
+              } catch (e) {
+                return -1;
+              }
+            });
 
 // Only regular files, as on the desktop: a folder or a device of the memory file system is
 // refused before it is opened.
@@ -96,8 +100,8 @@ std::uint64_t RegularFile::Size() const {
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
   if (dotloom_picked_size(file_.get()) >= 0) {
-    const double got = dotloom_read_picked(file_.get(), buffer.data(), buffer.size(),
-                                           static_cast<double>(offset));
+    const double got =
+        dotloom_read_picked(file_.get(), buffer.data(), buffer.size(), static_cast<double>(offset));
     if (got < 0) ThrowErrno(EIO, "read");
     return static_cast<std::size_t>(got);
   }
@@ -118,9 +122,12 @@ void RegularFile::Close() {
 
 void SaveFile(const fs::path& target, std::span<const std::uint8_t> bytes, SaveRule rule) {
   const bool keep_rest = rule == SaveRule::kOverwriteStart;
-  const int picked = dotloom_save_picked(target.c_str(), bytes.data(), bytes.size(), keep_rest);
-  if (picked > 0) return;
-  if (picked < 0) ThrowErrno(EIO, "save " + target.string());
+  if (dotloom_picked_saves(target.c_str()) != 0) {
+    if (dotloom_save_picked(target.c_str(), bytes.data(), bytes.size(), keep_rest ? 1 : 0) != 0) {
+      ThrowErrno(EIO, "save " + target.string());
+    }
+    return;
+  }
   // The memory file system: nothing outside this page sees a file half written, so a whole
   // replacement may write the file where it is.
   RequireRegular(target, true);
@@ -128,8 +135,8 @@ void SaveFile(const fs::path& target, std::span<const std::uint8_t> bytes, SaveR
   UniqueFile file(::open(target.c_str(), flags, 0666));
   if (!file.valid()) ThrowErrno("open " + target.string());
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t written = ::pwrite(file.get(), bytes.data() + done, bytes.size() - done,
-                                     static_cast<off_t>(done));
+    const ssize_t written =
+        ::pwrite(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (written <= 0) ThrowErrno(written < 0 ? errno : EIO, "write " + target.string());
     done += static_cast<std::size_t>(written);
   }

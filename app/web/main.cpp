@@ -75,8 +75,8 @@ EMSCRIPTEN_KEEPALIVE int dotloom_size(int scale, int what) {
 EMSCRIPTEN_KEEPALIVE void dotloom_start(Colour background, Colour outer_top_left,
                                         Colour outer_bottom_right, Colour inner_top_left,
                                         Colour inner_bottom_right) {
-  form = std::make_unique<Form>(PictureBox::Colours{
-      background, outer_top_left, outer_bottom_right, inner_top_left, inner_bottom_right});
+  form = std::make_unique<Form>(PictureBox::Colours{background, outer_top_left, outer_bottom_right,
+                                                    inner_top_left, inner_bottom_right});
 }
 
 // The picture control's RGBA pixels at scale (see dotloom_size).

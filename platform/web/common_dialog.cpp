@@ -20,8 +20,8 @@ constexpr std::uintptr_t kFailed = 1;
 // memory of malloc's.
 EM_ASYNC_JS(std::uintptr_t, dotloom_ask, (int save, const char* filter), {
   try {
-    const path = await Module.dotloomAsk(save !== 0, UTF8ToString(filter));
-    return path === null ? 0 : allocateUTF8(path);
+    const path = await Module.dotloomAsk(save != = 0, UTF8ToString(filter));
+    return path == = null ? 0 : allocateUTF8(path);
   } catch (e) {
     return 1;
   }

@@ -9,8 +9,7 @@
 
 namespace dotloom {
 
-PictureBox::PictureBox(const Colours& colours)
-    : colours_(colours), canvas_(colours[kBackground]) {}
+PictureBox::PictureBox(const Colours& colours) : colours_(colours), canvas_(colours[kBackground]) {}
 
 std::span<const std::uint8_t> PictureBox::Draw(int scale) {
   const window::Size size = window::PictureSize(scale);
