@@ -27,6 +27,7 @@ using posix::ThrowErrno;
 
 namespace {
 
+// clang-format off
 // The picked file's size, or -1 when fd reads a file of the memory file system.
 EM_JS(double, dotloom_picked_size, (int fd), {
   const picked = FS.getStream(fd).node.dotloomPicked;
@@ -36,15 +37,15 @@ EM_JS(double, dotloom_picked_size, (int fd), {
 // Reads size bytes from offset of the picked file into buffer: the count read, -1 on failure.
 EM_ASYNC_JS(double, dotloom_read_picked,
             (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
-              try {
-                const blob = FS.getStream(fd).node.dotloomPicked.blob;
-                const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
-                HEAPU8.set(bytes, buffer);
-                return bytes.length;
-              } catch (e) {
-                return -1;
-              }
-            });
+  try {
+    const blob = FS.getStream(fd).node.dotloomPicked.blob;
+    const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
+    HEAPU8.set(bytes, buffer);
+    return bytes.length;
+  } catch (e) {
+    return -1;
+  }
+});
 
 // Whether path names a picked file that saves. Asked first, so that a save to the memory
 // file system never waits, and a program built without Asyncify (the tests) still runs.
@@ -60,14 +61,15 @@ EM_JS(int, dotloom_picked_saves, (const char* path), {
 // Hands bytes to the picked file at path: 0 when saved, -1 when the browser refused.
 EM_ASYNC_JS(int, dotloom_save_picked,
             (const char* path, const std::uint8_t* bytes, std::size_t size, int keep_rest), {
-              try {
-                const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
-                await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest != = 0);
-                return 0;
-              } catch (e) {
-                return -1;
-              }
-            });
+  try {
+    const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
+    await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest !== 0);
+    return 0;
+  } catch (e) {
+    return -1;
+  }
+});
+// clang-format on
 
 // Only regular files, as on the desktop: a folder or a device of the memory file system is
 // refused before it is opened.

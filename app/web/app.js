@@ -71,6 +71,7 @@
     const box = document.getElementById('ask-name');
     const name = document.getElementById('file-name');
     const before = document.activeElement;
+    name.value = '';
     box.hidden = false;
     name.focus();
     return new Promise((resolve) => {
@@ -120,6 +121,7 @@
   probe.remove();
   core._dotloom_start(...colours);
   canvas.setAttribute('aria-label', 'Canvas');
+  canvas.setAttribute('aria-busy', 'false');
 
   function paint() {
     const ratio = window.devicePixelRatio || 1;
@@ -190,11 +192,13 @@
     close(false);
     if (running) return;
     running = true;
+    canvas.setAttribute('aria-busy', 'true');
     try {
       await core.ccall('dotloom_run', null, ['number'], [index], {async: true});
     } finally {
       running = false;
       paint();
+      canvas.setAttribute('aria-busy', 'false');
     }
   }
   top.addEventListener('click', () => (menu.hidden ? open(false) : close(false)));

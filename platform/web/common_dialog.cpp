@@ -18,14 +18,16 @@ constexpr std::uintptr_t kFailed = 1;
 // The page's Module.dotloomAsk(save, filter) resolves to the picked path, or to null when
 // the user cancels; it rejects when the dialog cannot be shown. The path comes back in
 // memory of malloc's.
+// clang-format off
 EM_ASYNC_JS(std::uintptr_t, dotloom_ask, (int save, const char* filter), {
   try {
-    const path = await Module.dotloomAsk(save != = 0, UTF8ToString(filter));
-    return path == = null ? 0 : allocateUTF8(path);
+    const path = await Module.dotloomAsk(save !== 0, UTF8ToString(filter));
+    return path === null ? 0 : allocateUTF8(path);
   } catch (e) {
     return 1;
   }
 });
+// clang-format on
 
 }  // namespace
 
