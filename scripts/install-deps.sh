@@ -8,6 +8,8 @@
 #   install-deps.sh windows    only what building dotloom.exe and its tests needs
 #   install-deps.sh arm64      only what build-arm64.sh needs: the arm64 cross build, its
 #                              package check, and its tests under qemu
+#   install-deps.sh web        only what the page needs: run-web.sh, its tests under node and
+#                              in headless Chromium
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
@@ -33,6 +35,13 @@ arm64_packages=(
   xvfb xauth xdotool x11-utils imagemagick
 )
 
+# The page: Debian's emscripten (with its node), GoogleTest's sources for the tests under
+# node, and headless Chromium driven by Debian's selenium, with Pillow to read the screen.
+web_packages=(
+  cmake ninja-build emscripten nodejs googletest python3
+  chromium chromium-driver python3-selenium python3-pil
+)
+
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -46,12 +55,14 @@ packages=(
   # screenshots and keys.
   qt6-wayland sway grim wtype
   "${windows_packages[@]}"
+  "${web_packages[@]}"
 )
 case "${1:-}" in
   "") ;;
   windows) packages=("${windows_packages[@]}") ;;
   arm64) packages=("${arm64_packages[@]}") ;;
-  *) sed -n '4,11s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+  web) packages=("${web_packages[@]}") ;;
+  *) sed -n '4,13s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
 esac
 
 # A name without an architecture means the machine's own (or "all"): with arm64 packages
