@@ -3,8 +3,8 @@
 // The file layer in a web page. The program sees one file system, emscripten's own, held in
 // memory; a file the user picked in the browser is an empty entry there that the page has
 // given a "dotloomPicked" object: a Blob to read from and a save(bytes, keepRest) to write
-// through. Reading a picked file asks the Blob for the bytes asked for and no more, so a huge
-// file is never read whole; the waits are carried by Asyncify, so the commands above stay
+// through. Reading a picked file asks the Blob for a block around the bytes asked for, so a
+// huge file is never read whole; the waits are carried by Asyncify, so the commands above stay
 // the same as on the desktop.
 #include <emscripten.h>
 #include <fcntl.h>
@@ -34,14 +34,36 @@ EM_JS(double, dotloom_picked_size, (int fd), {
   return picked && picked.blob ? picked.blob.size : -1;
 });
 
-// Reads size bytes from offset of the picked file into buffer: the count read, -1 on failure.
-EM_ASYNC_JS(double, dotloom_read_picked,
-            (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
+// Copies what the block last fetched for fd holds of size bytes from offset into buffer:
+// the count, or -1 when the block does not hold them all (a block reaching the file's end
+// holds everything past it too: nothing).
+EM_JS(double, dotloom_read_block, (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
+  const stream = FS.getStream(fd);
+  const block = stream.dotloomBlock;
+  if (!block || offset < block.start) return -1;
+  const end = block.start + block.bytes.length;
+  const complete = end === stream.node.dotloomPicked.blob.size;
+  if (offset + size > end && !(complete && offset <= end)) return -1;
+  const part = block.bytes.subarray(offset - block.start, Math.min(offset + size, end) - block.start);
+  HEAPU8.set(part, buffer);
+  return part.length;
+});
+
+// Fetches the block of the picked file that holds size bytes from offset, and more bytes
+// beside them in the direction the reads go (a BMP stored bottom-up is read backwards), so
+// that the next reads find their bytes at once: 0, or -1 on failure. Blocks start at 64 KiB
+// and double up to block_size, so that a small file or a header costs a small read.
+EM_ASYNC_JS(int, dotloom_fetch_block, (int fd, std::size_t size, double offset, double block_size), {
   try {
-    const blob = FS.getStream(fd).node.dotloomPicked.blob;
-    const bytes = new Uint8Array(await blob.slice(offset, offset + size).arrayBuffer());
-    HEAPU8.set(bytes, buffer);
-    return bytes.length;
+    const stream = FS.getStream(fd);
+    const blob = stream.node.dotloomPicked.blob;
+    const last = stream.dotloomBlock;
+    stream.dotloomFetches = (stream.dotloomFetches || 0) + 1;
+    const length = Math.max(size, Math.min(block_size, 32768 * Math.pow(2, stream.dotloomFetches)));
+    const start = last && offset < last.start ? Math.max(0, offset + size - length) : offset;
+    const bytes = new Uint8Array(await blob.slice(start, start + length).arrayBuffer());
+    stream.dotloomBlock = {start: start, bytes: bytes};
+    return 0;
   } catch (e) {
     return -1;
   }
@@ -102,8 +124,18 @@ std::uint64_t RegularFile::Size() const {
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
   if (dotloom_picked_size(file_.get()) >= 0) {
-    const double got =
-        dotloom_read_picked(file_.get(), buffer.data(), buffer.size(), static_cast<double>(offset));
+    // Each wait for the browser costs about a millisecond, so reads go through a block of
+    // kBlockBytes: the 52 rows a large BMP shows come in one or two waits. The block is the
+    // only copy of the file's bytes held, so memory stays bounded whatever the file's size.
+    constexpr double kBlockBytes = 2 << 20;
+    const auto at = static_cast<double>(offset);
+    double got = dotloom_read_block(file_.get(), buffer.data(), buffer.size(), at);
+    if (got < 0) {
+      if (dotloom_fetch_block(file_.get(), buffer.size(), at, kBlockBytes) != 0) {
+        ThrowErrno(EIO, "read");
+      }
+      got = dotloom_read_block(file_.get(), buffer.data(), buffer.size(), at);
+    }
     if (got < 0) ThrowErrno(EIO, "read");
     return static_cast<std::size_t>(got);
   }

@@ -138,6 +138,7 @@
     matchMedia('(resolution: ' + ratio + 'dppx)').addEventListener('change', paint, {once: true});
   }
   paint();
+  performance.mark('dotloom-drawn');
 
   // The menu: "&File" over its items, the letters after & their access keys.
   const menubar = document.getElementById('menubar');
@@ -193,12 +194,14 @@
     if (running) return;
     running = true;
     canvas.setAttribute('aria-busy', 'true');
+    performance.mark('dotloom-command');
     try {
       await core.ccall('dotloom_run', null, ['number'], [index], {async: true});
     } finally {
       running = false;
       paint();
       canvas.setAttribute('aria-busy', 'false');
+      performance.measure('dotloom-command', 'dotloom-command');
     }
   }
   top.addEventListener('click', () => (menu.hidden ? open(false) : close(false)));
