@@ -287,6 +287,15 @@ def run(site, port, writer_js, screenshots, workdir):
         print("offline")
         page = Page(workdir, url, 1)
         try:
+            # The page's policy refuses a connection to any other origin.
+            refused = page.run_async(
+                "return await new Promise((resolve) => {"
+                "  document.addEventListener('securitypolicyviolation',"
+                "                            (event) => resolve(event.effectiveDirective));"
+                "  fetch(args[0]).then(() => resolve('fetched'), () => {});"
+                "});", f"http://localhost:{port}/")
+            if refused != "connect-src":
+                raise Failure(f"a request to another origin was not refused by the policy: {refused}")
             wait_until("the service worker to take the page", lambda: page.script(
                 "return navigator.serviceWorker.controller !== null"))
             stop(server)
