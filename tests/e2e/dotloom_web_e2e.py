@@ -28,9 +28,9 @@ import tempfile
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
-from e2e_support import (INTERIOR, WAIT_SECONDS, Failure, pixel_scale, read,  # noqa: E402
-                         report, stop, wait_for_canvas, wait_for_contents, wait_for_interior,
-                         wait_until, write_bmp)
+from e2e_support import (INTERIOR, WAIT_SECONDS, Failure, mismatches, pixel_scale,  # noqa: E402
+                         read, report, stop, wait_for_canvas, wait_for_contents,
+                         wait_for_interior, wait_until, write_bmp)
 
 from PIL import Image  # noqa: E402
 from selenium import webdriver  # noqa: E402
@@ -168,9 +168,7 @@ def check_saved_bmp(data, black, background):
     image = Image.open(io.BytesIO(data)).convert("RGB")
     if image.size != INTERIOR:
         raise Failure(f"the saved BMP is {image.size}, not {INTERIOR}")
-    pixels = image.load()
-    wrong = [(x, y) for y in range(INTERIOR[1]) for x in range(INTERIOR[0])
-             if bytes(pixels[x, y]) != (b"\0\0\0" if (x, y) in black else background)]
+    wrong = mismatches(INTERIOR[0], image.tobytes(), (0, 0), 1, black, background)
     if wrong:
         raise Failure(f"{len(wrong)} pixels of the saved BMP wrong, first {wrong[:5]}")
 
