@@ -217,7 +217,7 @@ std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int hei
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(header.data()),
             static_cast<std::streamsize>(header.size()));
-  const std::vector<char> grey_row(row_size, static_cast<char>(0x80));
+  const std::vector<char> grey_row(static_cast<std::size_t>(row_size), static_cast<char>(0x80));
   std::vector<char> marked_row = grey_row;
   for (int i = 0; i < 3; ++i) marked_row[3 + static_cast<std::size_t>(i)] = 0;  // pixel x = 1
   for (int y = height - 1; y >= 0; --y) {

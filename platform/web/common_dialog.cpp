@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// Copyright (c) 2026 The Dotloom authors
+#include "platform/web/common_dialog.h"
+
+#include <emscripten.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+
+namespace dotloom {
+namespace {
+
+constexpr std::uintptr_t kCancelled = 0;
+constexpr std::uintptr_t kFailed = 1;
+
+// The page's Module.dotloomAsk(save, filter) resolves to the picked path, or to null when
+// the user cancels; it rejects when the dialog cannot be shown. The path comes back in
+// memory of malloc's.
+// clang-format off
+EM_ASYNC_JS(std::uintptr_t, dotloom_ask, (int save, const char* filter), {
+  try {
+    const path = await Module.dotloomAsk(save !== 0, UTF8ToString(filter));
+    return path === null ? 0 : allocateUTF8(path);
+  } catch (e) {
+    return 1;
+  }
+});
+// clang-format on
+
+}  // namespace
+
+std::optional<std::filesystem::path> CommonDialog::Ask(Purpose purpose,
+                                                       const std::filesystem::path& /*folder*/) {
+  // A page sees no folders: the browser remembers where its dialogs were last.
+  const std::uintptr_t answer = dotloom_ask(purpose == Purpose::kSave ? 1 : 0, Filter().c_str());
+  if (answer == kCancelled) return std::nullopt;
+  if (answer == kFailed) throw std::runtime_error("the file dialog cannot be shown");
+  const std::unique_ptr<char, decltype(&std::free)> path(reinterpret_cast<char*>(answer),
+                                                         &std::free);
+  return std::filesystem::path(path.get());
+}
+
+}  // namespace dotloom
