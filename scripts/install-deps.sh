@@ -8,8 +8,7 @@
 #                              (what scripts/run.sh installs)
 #   install-deps.sh test       the whole test bench: run's packages, the tests' tools, the
 #                              fuzzers, benchmarks, the Windows build and the page
-#                              (scripts/test.sh);
-#                              the default
+#                              (scripts/test.sh); the default
 #   install-deps.sh windows    only what building dotloom.exe and its tests needs
 #   install-deps.sh arm64      only what build-arm64.sh needs: the arm64 cross build, its
 #                              package check, and its tests under qemu
