@@ -19,17 +19,6 @@
     return path;
   }
 
-  // "label|pattern|..." as the pickers' types; "*.*" is what they offer as all files.
-  function pickerTypes(filter) {
-    const parts = filter.split('|');
-    const types = [];
-    for (let i = 0; i + 1 < parts.length; i += 2) {
-      const endings = parts[i + 1].split(';').filter((p) => p !== '*.*').map((p) => p.replace(/^\*/, ''));
-      if (endings.length) types.push({description: parts[i], accept: {'application/octet-stream': endings}});
-    }
-    return types;
-  }
-
   function cancelled(error) {
     if (error && error.name === 'AbortError') return null;
     throw error;
@@ -89,9 +78,10 @@
     });
   }
 
-  // The program's file dialog: resolves to the picked file's path, or null when cancelled.
-  async function ask(save, filter) {
-    const options = {types: pickerTypes(filter), excludeAcceptAllOption: false};
+  // The program's file dialog, offering the kinds as types: resolves to the picked file's
+  // path, or null when cancelled.
+  async function ask(save, types) {
+    const options = {types: types, excludeAcceptAllOption: false};
     if (save && window.showSaveFilePicker) {
       const handle = await window.showSaveFilePicker(options).catch(cancelled);
       return handle && picked(handle.name, {save: (bytes, keepRest) => writeHandle(handle, bytes, keepRest)});

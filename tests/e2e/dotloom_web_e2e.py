@@ -39,16 +39,23 @@ from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 
-# The pickers answered with handles of the origin-private file system, named by the test.
+# The pickers answered with handles of the origin-private file system, named by the test;
+# the types they were offered are kept for the test to read.
 PICK_FROM_OPFS = """
-const answer = async (create) => {
+const answer = async (options, create) => {
+  window.dotloomTestTypes = options.types;
   const name = window.dotloomTestPick;
   if (!name) throw new DOMException('The user aborted a request.', 'AbortError');
   return (await navigator.storage.getDirectory()).getFileHandle(name, {create});
 };
-window.showOpenFilePicker = async () => [await answer(false)];
-window.showSaveFilePicker = async () => answer(true);
+window.showOpenFilePicker = async (options) => [await answer(options, false)];
+window.showSaveFilePicker = async (options) => answer(options, true);
 """
+# What the pickers offer besides their own "All files": the dialog filter's kinds.
+PICKER_TYPES = [
+    {"description": "Bitfile (*.bit)", "accept": {"application/octet-stream": [".bit"]}},
+    {"description": "Bitmap (*.bmp)", "accept": {"application/octet-stream": [".bmp"]}},
+]
 HIDE_FILE_SYSTEM_ACCESS = """
 for (const name of ['showOpenFilePicker', 'showSaveFilePicker']) {
   delete window[name];
@@ -187,6 +194,9 @@ def steps(page, workdir, writer, screenshot):
     page.put("Dotloom art.bit", art)
     page.choose("o", "Dotloom art.bit")
     wait_for_canvas(page, origin, black, background)
+    offered = page.script("return window.dotloomTestTypes")
+    if offered != PICKER_TYPES:
+        raise Failure(f"the pickers were offered {offered}, not {PICKER_TYPES}")
     if screenshot:
         with open(screenshot, "wb") as file:
             file.write(page.driver.get_screenshot_as_png())
