@@ -208,7 +208,7 @@ std::map<std::string, int> Calls(const Outcome& outcome) {
 }
 
 ByteVector SmallBmp() {
-  BmpSpec form;
+  BmpForm form;
   form.width = 30;
   form.height = 20;
   form.bits = 8;

@@ -151,9 +151,9 @@ class HostilePaths {
 
   std::vector<HostilePath> rows_;
   std::vector<std::filesystem::path> devices_;
-  std::filesystem::path read_only_;  // Windows: made writable again at the end
-  void* pipe_ = nullptr;             // Windows: the server end of the pipe row
-  int socket_ = -1;                  // POSIX: the listening socket of the socket row
+  std::filesystem::path read_only_;        // Windows: made writable again at the end
+  [[maybe_unused]] void* pipe_ = nullptr;  // Windows: the server end of the pipe row
+  [[maybe_unused]] int socket_ = -1;       // POSIX: the listening socket of the socket row
 };
 
 }  // namespace dotloom::testing
