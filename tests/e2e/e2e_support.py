@@ -682,3 +682,8 @@ def convert_and_close(session, origin, black, background, workdir, original, wri
                    and same_pixels(saved, coloured))
 
     session.close()
+
+
+if __name__ == "__main__":
+    print(__doc__)
+    sys.exit(0 if sys.argv[1:] in ([], ["-h"], ["--help"]) else 2)
