@@ -4,7 +4,9 @@
 # Installs what is missing, builds the developer build (warnings are errors) and runs every
 # test, then builds the same with the address and undefined-behaviour sanitizers and runs
 # every test again under them (DOTLOOM_ASAN=0 skips that part); then cross-builds for Windows
-# and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out).
+# and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out). ctest runs two
+# tests at once, as the test presets say (-j N sets another number); each end-to-end test has
+# its own X server or compositor and Wine prefix.
 # Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Checks the Windows download in a folder as cpack left it:

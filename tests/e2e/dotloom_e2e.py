@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with

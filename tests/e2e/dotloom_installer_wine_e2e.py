@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """The Windows download as a user gets it: packs a Windows build with cpack, checks the zip,
