@@ -7,7 +7,7 @@ access keys and the real file dialogs.
 
     dotloom_e2e.py PROGRAM [--scale FACTOR] [--wayland QT_VERSION] [--screenshot OUT.png]
                    [--emulator EMULATOR] [--bmp-writer DOTLOOM_WRITE_BMP]
-                   [--window-sizes DOTLOOM_WINDOW_SIZES]
+                   --window-sizes DOTLOOM_WINDOW_SIZES
 
 --scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS under X,
 the output's scale on sway), so a fractional one too: each canvas pixel must then show as a
@@ -21,8 +21,8 @@ Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, s
 Bitfile again (the conversion), shows a BMP of pure red, green and blue, and closes the window,
 which must end the program at once. Every wait is bounded. --emulator starts a cross-built
 program through the given emulator (qemu-user for an arm64 build on an x86-64 machine), and
-the tests' BMP writer (tests/e2e/write_bmp.cpp) and the window sizes program with it; both are
-by default the ones beside the program's build.
+the window sizes program and the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the
+one beside the program's build) with it.
 """
 
 import argparse
@@ -34,7 +34,7 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (WAIT_SECONDS, Desktop, Failure, Session,  # noqa: E402
-                         convert_and_close, find_bmp_writer, find_window_sizes, pixel_scale,
+                         convert_and_close, find_bmp_writer, pixel_scale,
                          print_log_tail, read, read_layout, report, start_sway, start_xvfb, stop,
                          wait_for_canvas, wait_for_contents, wait_for_interior)
 
@@ -91,11 +91,9 @@ def start_desktop(workdir, scale, wayland):
 
 
 def check_place(layout, window, interior, n, whole):
-    """The interior lies in the window as in the client area at the window's bottom left, the
-    window as wide as the client area: the edge to its left and below it, the edge and the
-    column beside the picture to its right, all n device pixels per canvas pixel. At a
-    fractional scale (whole false) Qt rounds the window's size up, so the right and bottom may
-    be wider."""
+    """The interior's distance from the window's left, right and bottom: the client area's at
+    n device pixels per canvas pixel, the client area in the window's bottom-left corner and as
+    wide. At a fractional scale (whole false) Qt may round the window's size up."""
     want = (layout.border * n, (layout.client[0] - layout.border - layout.interior[0]) * n,
             (layout.client[1] - layout.border - layout.interior[1]) * n)
     got = (interior[0] - window[0], window[0] + window[2] - interior[0] - interior[2],
@@ -175,15 +173,12 @@ def main():
     parser.add_argument("--screenshot")
     parser.add_argument("--emulator", action="append", default=[])
     parser.add_argument("--bmp-writer")
-    parser.add_argument("--window-sizes")
+    parser.add_argument("--window-sizes", required=True)
     args = parser.parse_args()
-    window_sizes = find_window_sizes(args.program, args.window_sizes)
-    if window_sizes is None:
-        parser.error("no window sizes program: give --window-sizes")
     return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
                                       args.screenshot and os.path.abspath(args.screenshot),
                                       args.emulator, find_bmp_writer(args.program, args.bmp_writer),
-                                      window_sizes, workdir, args.wayland),
+                                      os.path.abspath(args.window_sizes), workdir, args.wayland),
                   prefix="dotloom-e2e-")
 
 

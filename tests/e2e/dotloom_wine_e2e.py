@@ -7,12 +7,12 @@ Wine's real file dialogs.
 
     dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale FACTOR] [--version X.Y.Z]
                         [--screenshot OUT.png] [--bmp-writer DOTLOOM_WRITE_BMP_EXE]
-                        [--window-sizes DOTLOOM_WINDOW_SIZES_EXE]
+                        --window-sizes DOTLOOM_WINDOW_SIZES_EXE
 
 PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside, the window sizes
 program (window_sizes.cpp) prints the sizes window/ gives it, and the tests' BMP writer
-(write_bmp.cpp) writes the colour BMP, all under the same Wine; the last two are by default the
-ones beside the program's build. --scale sets the
+(write_bmp.cpp, by default the one beside the program's build) writes the colour BMP, all under
+the same Wine. --scale sets the
 desktop's dpi the way Windows' display settings do (LogPixels: 1.5 is 144 dpi), and every
 canvas pixel must then show as a whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2);
 --version is the version the program file must carry. Checks the program file's icon and
@@ -35,7 +35,7 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (WAIT_SECONDS, WHITE, Desktop, Failure, Session,  # noqa: E402
-                         convert_and_close, find_bmp_writer, find_window_sizes, pixel_scale,
+                         convert_and_close, find_bmp_writer, pixel_scale,
                          print_log_tail, read, read_layout, report, start_xvfb, stop,
                          wait_for_canvas, wait_for_contents, wait_for_interior)
 
@@ -307,14 +307,11 @@ def main():
     parser.add_argument("--version")
     parser.add_argument("--screenshot")
     parser.add_argument("--bmp-writer")
-    parser.add_argument("--window-sizes")
+    parser.add_argument("--window-sizes", required=True)
     args = parser.parse_args()
-    window_sizes = find_window_sizes(args.program, args.window_sizes)
-    if window_sizes is None:
-        parser.error("no window sizes program: give --window-sizes")
     return report(lambda workdir: run(os.path.abspath(args.program), os.path.abspath(args.probe),
                                       find_bmp_writer(args.program, args.bmp_writer),
-                                      window_sizes, args.scale, args.version,
+                                      os.path.abspath(args.window_sizes), args.scale, args.version,
                                       args.screenshot and os.path.abspath(args.screenshot),
                                       workdir), prefix="dotloom-wine-e2e-")
 

@@ -43,11 +43,6 @@ def read_layout(run):
                   values["border"][0])
 
 
-def find_window_sizes(program, given):
-    """The window sizes program given, or else the one the program's build made."""
-    return find_beside(program, given, "dotloom_window_sizes")
-
-
 class Failure(Exception):
     pass
 
@@ -449,22 +444,16 @@ def write_bmp(writer, path, size, background, colours):
            *(f"{x},{y}={bytes(rgb).hex()}" for (x, y), rgb in colours.items()))
 
 
-def find_beside(program, given, name):
-    """The test program given, or else the one named name that the program's build made in
-    tests/e2e, or None."""
+def find_bmp_writer(program, given):
+    """The BMP writer given, or else the one the program's build made, or None."""
     if given:
         return os.path.abspath(given)
     build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(program))))
-    for file in (name, name + ".exe"):
-        path = os.path.join(build, "tests", "e2e", file)
+    for name in ("dotloom_write_bmp", "dotloom_write_bmp.exe"):
+        path = os.path.join(build, "tests", "e2e", name)
         if os.path.exists(path):
             return path
     return None
-
-
-def find_bmp_writer(program, given):
-    """The BMP writer given, or else the one the program's build made, or None."""
-    return find_beside(program, given, "dotloom_write_bmp")
 
 
 def read_bmp_pixels(path):

@@ -10,13 +10,9 @@
 
 int main(int argc, char* argv[]) {
   using namespace dotloom;
-  if (argc > 1) {
-    const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
-    std::fputs(
-        "usage: dotloom_window_sizes\nPrints the window's sizes at scale 1: interior, "
-        "picture and client as width and height, then the edge's width.\n",
-        help ? stdout : stderr);
-    return help ? 0 : 2;
+  if (argc > 1) {  // --help, or a mistake
+    std::puts("usage: dotloom_window_sizes\nPrints the window's sizes at scale 1.");
+    return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
   const window::Size picture = window::PictureSize(1);
   const window::Size client = window::ClientSize(1);
