@@ -47,9 +47,9 @@ long PeakKib() {
 }
 
 // A 2 x 2 BMP with a 40-byte header: bits, coding and palette as given, up to its pixels.
-using dotloom::testing::BmpSpec;
+using dotloom::testing::BmpForm;
 
-std::vector<std::uint8_t> Header(int bits, BmpSpec::Coding coding,
+std::vector<std::uint8_t> Header(int bits, BmpForm::Coding coding,
                                  const std::vector<dotloom::Colour>& palette) {
   return dotloom::testing::BmpHeader({.width = 2,
                                       .height = 2,
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "make-gap" && argc == 4) {
     const auto offset = static_cast<std::uint32_t>(std::stoull(argv[3]));
-    std::vector<std::uint8_t> head = Header(24, BmpSpec::Coding::kRgb, {});
+    std::vector<std::uint8_t> head = Header(24, BmpForm::Coding::kRgb, {});
     dotloom::testing::PutField(head, 10, offset);
     // Bottom-up: the stored first row is the lower one, (1, 1) its second pixel.
     std::vector<std::uint8_t> rows(16, 0x80);
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "make-tail" && argc == 4) {
     std::vector<std::uint8_t> head =
-        Header(8, BmpSpec::Coding::kRle8, {Rgb(0x80, 0x80, 0x80), kBlack});
+        Header(8, BmpForm::Coding::kRle8, {Rgb(0x80, 0x80, 0x80), kBlack});
     // Lower row: grey, black; upper row: two grey; end of bitmap.
     const std::vector<std::uint8_t> stream = {1, 0, 1, 1, 0, 0, 2, 0, 0, 0, 0, 1};
     head.insert(head.end(), stream.begin(), stream.end());

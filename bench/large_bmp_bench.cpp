@@ -125,21 +125,21 @@ const BmpFile& RleFile(bool hostile) {
   static std::map<bool, BmpFile> files;
   BmpFile& file = files[hostile];
   if (file.size != 0) return file;
-  testing::BmpSpec spec;
-  spec.bits = 8;
-  spec.coding = testing::BmpSpec::Coding::kRle8;
-  spec.palette = {kWhite, kBlack};
-  spec.colours_used = 2;
+  testing::BmpForm form;
+  form.bits = 8;
+  form.coding = testing::BmpForm::Coding::kRle8;
+  form.palette = {kWhite, kBlack};
+  form.colours_used = 2;
   ByteVector row;
   std::uint32_t rows = 0;
   if (hostile) {
-    spec.width = spec.height = 1;
+    form.width = form.height = 1;
     for (int i = 0; i < 1 << 20; ++i) row.insert(row.end(), {0xFF, 0x01});
     rows = 64;  // 64 chunks of 2 MiB
   } else {
-    spec.width = spec.height = 16384;
-    for (int x = 0; x < spec.width; x += 255) {
-      row.insert(row.end(), {static_cast<std::uint8_t>(std::min(255, spec.width - x)),
+    form.width = form.height = 16384;
+    for (int x = 0; x < form.width; x += 255) {
+      row.insert(row.end(), {static_cast<std::uint8_t>(std::min(255, form.width - x)),
                              static_cast<std::uint8_t>(x / 255 % 2 == 0 ? 1 : 0)});
     }
     row.insert(row.end(), {0, 0});
@@ -148,7 +148,7 @@ const BmpFile& RleFile(bool hostile) {
   const auto pixel_bytes = static_cast<std::uint32_t>(row.size() * rows + 2);
   file.path = dir / (hostile ? "hostile.bmp" : "real.bmp");
   std::ofstream out(file.path, std::ios::binary);
-  const ByteVector header = testing::BmpHeader(spec, pixel_bytes);
+  const ByteVector header = testing::BmpHeader(form, pixel_bytes);
   out.write(reinterpret_cast<const char*>(header.data()),
             static_cast<std::streamsize>(header.size()));
   for (std::uint32_t i = 0; i < rows; ++i) {

@@ -12,7 +12,7 @@ set -euo pipefail
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
 repetitions=${1:-9}
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target dotloom dotloom_bench_codec dotloom_bench_commands \
   dotloom_bench_large_bmp dotloom_bmp_peak dotloom_floor_window dotloom_startup_probe

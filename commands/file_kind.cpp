@@ -97,15 +97,15 @@ void AppendUtf8(std::string& out, char32_t code) {
 }
 
 constexpr FileKindRow kRows[] = {
-    {"bit", "Bitfile (*.bit)", "*.bit", &OpenBitfile, &SaveBitfile},
-    {"bmp", "Bitmap (*.bmp)", "*.bmp",
+    {"bit", "Bitfile", "*.bit", &OpenBitfile, &SaveBitfile},
+    {"bmp", "Bitmap", "*.bmp",
      [](const std::filesystem::path& path, Canvas& canvas) {
        canvas.SetPicture(LoadPicture(path, Canvas::kWidth, Canvas::kHeight));
      },
      [](const Canvas& canvas, const std::filesystem::path& path) {
        SavePicture(canvas.Image(), path);
      }},
-    {"", "All files (*.*)", "*.*"},
+    {"", "All files", "*.*"},
 };
 
 }  // namespace
@@ -124,7 +124,7 @@ std::string DialogFilter() {
   std::string filter;
   for (const FileKindRow& row : kRows) {
     if (!filter.empty()) filter += '|';
-    filter.append(row.label).append("|").append(row.pattern);
+    filter.append(row.label).append(" (").append(row.pattern).append(")|").append(row.pattern);
   }
   return filter;
 }

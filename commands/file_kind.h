@@ -24,8 +24,8 @@ std::string FileKind(const std::filesystem::path& path);
 // empty kind only filters the dialogs' lists.
 struct FileKindRow {
   std::string_view kind;     // as FileKind gives it
-  std::string_view label;    // what the dialog shows
-  std::string_view pattern;  // the names the dialog lists
+  std::string_view label;    // what the dialog shows, before the pattern in parentheses
+  std::string_view pattern;  // the names the dialog lists, "*.*" for every name
   // Draws the file onto the canvas, which Open has just cleared.
   void (*open)(const std::filesystem::path& path, Canvas& canvas) = nullptr;
   void (*save)(const Canvas& canvas, const std::filesystem::path& path) = nullptr;
@@ -35,7 +35,7 @@ std::span<const FileKindRow> FileKindRows();
 // The row of the kind FileKind gives for path; null for a kind the commands do not handle.
 const FileKindRow* FindFileKind(const std::filesystem::path& path);
 
-// The dialogs' filter made from the rows: "label|pattern" for each, joined by '|'.
+// The dialogs' filter made from the rows: "label (pattern)|pattern" for each, joined by '|'.
 std::string DialogFilter();
 
 }  // namespace dotloom

@@ -17,7 +17,7 @@
 namespace {
 
 using namespace dotloom;
-using dotloom::testing::BmpSpec;
+using dotloom::testing::BmpForm;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
@@ -41,42 +41,42 @@ std::vector<Bytes> Bitmaps() {
     return palette;
   }();
   for (const int size : {5, 13}) {
-    BmpSpec spec;
-    spec.width = size;
-    spec.height = size / 2 + 1;
+    BmpForm form;
+    form.width = size;
+    form.height = size / 2 + 1;
     for (const int info : {12, 40, 64, 108, 124}) {
-      spec.info_size = info;
-      spec.coding = BmpSpec::Coding::kRgb;
-      spec.bits = 1;
-      spec.palette = {kWhite, kBlack};
-      out.push_back(WriteBmp(spec, index(1)));
-      spec.bits = 4;
-      spec.palette = grey16;
-      out.push_back(WriteBmp(spec, index(4)));
-      spec.bits = 8;
-      out.push_back(WriteBmp(spec, index(4)));
+      form.info_size = info;
+      form.coding = BmpForm::Coding::kRgb;
+      form.bits = 1;
+      form.palette = {kWhite, kBlack};
+      out.push_back(WriteBmp(form, index(1)));
+      form.bits = 4;
+      form.palette = grey16;
+      out.push_back(WriteBmp(form, index(4)));
+      form.bits = 8;
+      out.push_back(WriteBmp(form, index(4)));
       for (const int bits : {16, 24, 32}) {
-        spec.bits = bits;
-        spec.palette.clear();
-        out.push_back(WriteBmp(spec, colour));
+        form.bits = bits;
+        form.palette.clear();
+        out.push_back(WriteBmp(form, colour));
       }
       if (info == 12 || info == 64) continue;
-      spec.palette = grey16;
-      spec.bits = 8;
-      spec.coding = BmpSpec::Coding::kRle8;
-      out.push_back(WriteBmp(spec, index(4)));
-      spec.bits = 4;
-      spec.coding = BmpSpec::Coding::kRle4;
-      out.push_back(WriteBmp(spec, index(4)));
-      spec.palette.clear();
-      spec.coding = BmpSpec::Coding::kBitfields;
-      spec.bits = 16;
-      spec.masks = {0xF800, 0x07E0, 0x001F, 0};
-      out.push_back(WriteBmp(spec, colour));
-      spec.bits = 32;
-      spec.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
-      out.push_back(WriteBmp(spec, colour));
-      spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
+      form.palette = grey16;
+      form.bits = 8;
+      form.coding = BmpForm::Coding::kRle8;
+      out.push_back(WriteBmp(form, index(4)));
+      form.bits = 4;
+      form.coding = BmpForm::Coding::kRle4;
+      out.push_back(WriteBmp(form, index(4)));
+      form.palette.clear();
+      form.coding = BmpForm::Coding::kBitfields;
+      form.bits = 16;
+      form.masks = {0xF800, 0x07E0, 0x001F, 0};
+      out.push_back(WriteBmp(form, colour));
+      form.bits = 32;
+      form.masks = {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000};
+      out.push_back(WriteBmp(form, colour));
+      form.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0};
     }
   }
   return out;

@@ -10,9 +10,9 @@ the shapes of the SVG (rounded tile, rounded dots with a gap between them), smoo
 samples a pixel, as a desktop would draw the scalable icon. Run it again after changing the
 pattern; its output is kept in the repository so that building needs no Python."""
 
+import argparse
 import os
 import struct
-import sys
 import zlib
 
 PATTERN = [
@@ -158,7 +158,10 @@ def svg():
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("folder", nargs="?", default=os.path.dirname(os.path.abspath(__file__)),
+                        help="where to write the icons (default: beside this script)")
+    out = parser.parse_args().folder
     with open(os.path.join(out, "dotloom.svg"), "w", encoding="ascii") as file:
         file.write(svg())
     for size in SHARP_SIZES + SMOOTH_SIZES:

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
-# Installs the Debian packages Dotloom needs to build, run and test, when any is missing.
-# Uses sudo when not run as root.
+# Installs the Debian packages of one profile, when any is missing. Uses sudo when not run
+# as root.
 #
-#   install-deps.sh            everything: the Linux build, its tests, and the Windows build
+#   install-deps.sh run        building and running Dotloom: compiler, CMake, Ninja, Qt
+#                              (what scripts/run.sh installs)
+#   install-deps.sh test       the whole test bench: run's packages, the tests' tools, the
+#                              fuzzers, benchmarks, the Windows build and the page
+#                              (scripts/test.sh); the default
 #   install-deps.sh windows    only what building dotloom.exe and its tests needs
 #   install-deps.sh arm64      only what build-arm64.sh needs: the arm64 cross build, its
 #                              package check, and its tests under qemu
+#   install-deps.sh web        only what the page needs: run-web.sh, its tests under node and
+#                              in headless Chromium
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
@@ -34,9 +40,18 @@ arm64_packages=(
   xvfb xauth xdotool x11-utils imagemagick python3-pil python3-xlib
 )
 
-packages=(
-  cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+# The page: Debian's emscripten (with its node), GoogleTest's sources for the tests under
+# node, and headless Chromium driven by Debian's selenium, with Pillow to read the screen.
+web_packages=(
+  cmake ninja-build emscripten nodejs googletest python3
+  chromium chromium-driver python3-selenium python3-pil
+)
+
+# Building and running the Qt program, nothing else: no test tool, no cross compiler.
+run_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev)
+
+test_packages=(
+  "${run_packages[@]}" pkg-config
   libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 libx11-6 dpkg-dev file desktop-file-utils
@@ -47,12 +62,15 @@ packages=(
   # screenshots and keys.
   qt6-wayland sway grim wtype
   "${windows_packages[@]}"
+  "${web_packages[@]}"
 )
-case "${1:-}" in
-  "") ;;
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
   windows) packages=("${windows_packages[@]}") ;;
   arm64) packages=("${arm64_packages[@]}") ;;
-  *) sed -n '4,11s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+  web) packages=("${web_packages[@]}") ;;
+  *) sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
 esac
 
 # A name without an architecture means the machine's own (or "all"): with arm64 packages

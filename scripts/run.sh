@@ -8,7 +8,7 @@ set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake --preset release >/dev/null
 cmake --build --preset release
 # Without a display Qt aborts with a bare "could not connect to display"; say what to do.

@@ -4,15 +4,16 @@
 # Installs what is missing, builds the developer build (warnings are errors) and runs every
 # test, then builds the same with the address and undefined-behaviour sanitizers and runs
 # every test again under them (DOTLOOM_ASAN=0 skips that part); then cross-builds for Windows
-# and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out). ctest runs two
-# tests at once, as the test presets say (-j N sets another number); each end-to-end test has
-# its own X server or compositor and Wine prefix.
+# and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out); last builds the
+# page with emscripten and runs its tests under node and in headless Chromium (DOTLOOM_WEB=0
+# leaves that out). ctest runs two tests at once where the test preset says so (-j N sets
+# another number); each end-to-end test has its own X server or compositor and Wine prefix.
 # Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 # The package as it ships: the hardened release build, with lintian, appstreamcli and
@@ -34,4 +35,9 @@ if [[ "${DOTLOOM_WINDOWS:-1}" != 0 ]]; then
   cmake --preset windows >/dev/null
   cmake --build --preset windows
   ctest --preset windows "$@"
+fi
+if [[ "${DOTLOOM_WEB:-1}" != 0 ]]; then
+  cmake --preset web >/dev/null
+  cmake --build --preset web
+  ctest --preset web "$@"
 fi

@@ -16,13 +16,13 @@ set -euo pipefail
 
 usage() { sed -n '4,14s/^# \{0,1\}//p' "$0"; }
 
-scripts="$(cd "$(dirname "$0")" && pwd)"
 prefix=""
 case "${1:-}" in
   -h | --help) usage; exit 0 ;;
   --prefix) prefix="${2:?--prefix needs a folder}"; shift 2 ;;
   --prefix=*) prefix="${1#--prefix=}"; shift ;;
 esac
+scripts="$(cd "$(dirname "$0")" && pwd)"
 [[ $# -ge 1 || -n $prefix ]] || { usage >&2; exit 2; }
 
 export WINEDEBUG=-all

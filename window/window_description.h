@@ -71,10 +71,8 @@ constexpr Size ClientSize(int scale) {
   return {picture.width + scale, picture.height};
 }
 
-// The system colours the window takes; each window system reads its own.
-enum class SystemColour { kHighlightText };
-// The canvas's background, and so the colour of every pixel nothing was drawn on.
-inline constexpr SystemColour kCanvasBackground = SystemColour::kHighlightText;
+// The canvas's background, and so the colour of every pixel nothing was drawn on, is the
+// system's highlight-text colour, which each window system's picture control reads its own way.
 
 // A canvas colour (0x00BBGGRR) as the 32-bit pixels both window systems draw, 0x00RRGGBB.
 constexpr std::uint32_t ToScreenPixel(Colour colour) {

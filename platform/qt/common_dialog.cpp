@@ -4,30 +4,32 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QWidget>
+#include <string_view>
 
+#include "commands/file_kind.h"
 #include "platform/qt/path_conversion.h"
 
 namespace dotloom {
+namespace {
 
-QStringList CommonDialog::ToNameFilters(const QString& filter) {
-  static const QRegularExpression kTrailingPatterns(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
-  const QStringList parts = filter.split(QLatin1Char('|'));
+// The file kinds as Qt's name filters, e.g. "Bitfile (*.bit)". "*.*" means every file, as on
+// the desktop it comes from, so it becomes "*": on its own "*.*" would hide names without a
+// dot, a Bitfile named "bit" among them.
+QStringList NameFilters() {
+  const auto text = [](std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  };
   QStringList name_filters;
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QString label = parts[i];
-    label.remove(kTrailingPatterns);
-    QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (QString& pattern : patterns) {
-      pattern = pattern.trimmed();
-      if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
-    }
-    name_filters.append(QStringLiteral("%1 (%2)").arg(label.trimmed(), patterns.join(u' ')));
+  for (const FileKindRow& row : FileKindRows()) {
+    const QString pattern = row.pattern == "*.*" ? QStringLiteral("*") : text(row.pattern);
+    name_filters.append(QStringLiteral("%1 (%2)").arg(text(row.label), pattern));
   }
   return name_filters;
 }
+
+}  // namespace
 
 std::optional<std::filesystem::path> CommonDialog::Ask(Purpose purpose,
                                                        const std::filesystem::path& folder) {
@@ -35,8 +37,7 @@ std::optional<std::filesystem::path> CommonDialog::Ask(Purpose purpose,
   QFileDialog dialog(parent_);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  const QStringList name_filters = ToNameFilters(QString::fromStdString(Filter()));
-  if (!name_filters.isEmpty()) dialog.setNameFilters(name_filters);
+  dialog.setNameFilters(NameFilters());
   if (!folder.empty()) dialog.setDirectory(ToQString(folder));
 
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

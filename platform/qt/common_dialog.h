@@ -2,8 +2,6 @@
 // Copyright (c) 2026 The Dotloom authors
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <filesystem>
 #include <optional>
 
@@ -17,11 +15,6 @@ namespace dotloom {
 class CommonDialog : public FileDialog {
  public:
   explicit CommonDialog(QWidget* parent = nullptr) : parent_(parent) {}
-
-  // "Bitfile (*.bit)|*.bit|..." as Qt's name filters, e.g. "Bitfile (*.bit)". "*.*" means
-  // every file, as on the desktop it comes from, so it becomes "*"; on its own "*.*" would
-  // hide names without a dot, a Bitfile named "bit" among them.
-  static QStringList ToNameFilters(const QString& filter);
 
  protected:
   std::optional<std::filesystem::path> Ask(Purpose purpose,

@@ -26,14 +26,9 @@ Colour ToColour(const QColor& colour) {
              static_cast<std::uint8_t>(colour.blue()));
 }
 
-Colour SystemColourOf(window::SystemColour colour) {
-  QPalette::ColorRole role = QPalette::HighlightedText;
-  switch (colour) {
-    case window::SystemColour::kHighlightText:
-      role = QPalette::HighlightedText;
-      break;
-  }
-  return ToColour(QApplication::palette().color(QPalette::Active, role));
+// The canvas's background (window_description.h).
+Colour CanvasBackground() {
+  return ToColour(QApplication::palette().color(QPalette::Active, QPalette::HighlightedText));
 }
 
 // The border and the canvas, in device pixels, at scale.
@@ -76,8 +71,7 @@ void DrawSunkenEdge(QPainter& painter, const QSize& size, int scale, const QPale
 
 }  // namespace
 
-PictureBox::PictureBox(QWidget* parent)
-    : QWidget(parent), canvas_(SystemColourOf(window::kCanvasBackground)) {
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent), canvas_(CanvasBackground()) {
   FitToScreen();
 }
 

@@ -23,20 +23,13 @@ void RegisterClassOnce(HINSTANCE instance, WNDPROC procedure) {
   });
 }
 
-// The system colour is a COLORREF, which has the canvas's own layout.
-Colour SystemColourOf(window::SystemColour colour) {
-  int index = COLOR_HIGHLIGHTTEXT;
-  switch (colour) {
-    case window::SystemColour::kHighlightText:
-      index = COLOR_HIGHLIGHTTEXT;
-      break;
-  }
-  return static_cast<Colour>(GetSysColor(index));
-}
+// The canvas's background (window_description.h). A system colour is a COLORREF, which has
+// the canvas's own layout.
+Colour CanvasBackground() { return static_cast<Colour>(GetSysColor(COLOR_HIGHLIGHTTEXT)); }
 
 }  // namespace
 
-PictureBox::PictureBox(HWND parent, int id) : canvas_(SystemColourOf(window::kCanvasBackground)) {
+PictureBox::PictureBox(HWND parent, int id) : canvas_(CanvasBackground()) {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
   RegisterClassOnce(instance, &PictureBox::WindowProc);
   // The control id travels in the menu-handle parameter for child windows.

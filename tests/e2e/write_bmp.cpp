@@ -28,10 +28,10 @@ Colour ColourOf(unsigned rrggbb) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testing::BmpSpec spec;
+  testing::BmpForm form;
   unsigned background = 0;
-  if (argc < 5 || std::sscanf(argv[2], "%d", &spec.width) != 1 ||
-      std::sscanf(argv[3], "%d", &spec.height) != 1 ||
+  if (argc < 5 || std::sscanf(argv[2], "%d", &form.width) != 1 ||
+      std::sscanf(argv[3], "%d", &form.height) != 1 ||
       std::sscanf(argv[4], "%x", &background) != 1) {
     std::fprintf(stderr, "usage: dotloom_write_bmp OUT WIDTH HEIGHT RRGGBB [X,Y=RRGGBB ...]\n");
     return 2;
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     pixels[{x, y}] = ColourOf(colour);
   }
   try {
-    testing::WriteFile(argv[1], testing::WriteBmp(spec, [&](int x, int y) {
+    testing::WriteFile(argv[1], testing::WriteBmp(form, [&](int x, int y) {
                          const auto pixel = pixels.find({x, y});
                          return pixel == pixels.end() ? ColourOf(background) : pixel->second;
                        }));

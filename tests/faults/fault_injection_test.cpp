@@ -98,13 +98,13 @@ std::map<std::string, int> Calls(const Outcome& outcome) {
 }
 
 ByteVector SmallBmp() {
-  BmpSpec spec;
-  spec.width = 30;
-  spec.height = 20;
-  spec.bits = 8;
-  spec.palette = {kBlack, kWhite, Rgb(1, 1, 1), Rgb(200, 10, 10)};
-  spec.colours_used = 4;
-  return WriteBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
+  BmpForm form;
+  form.width = 30;
+  form.height = 20;
+  form.bits = 8;
+  form.palette = {kBlack, kWhite, Rgb(1, 1, 1), Rgb(200, 10, 10)};
+  form.colours_used = 4;
+  return WriteBmp(form, [](int x, int y) { return static_cast<std::uint32_t>((x * y + x) % 4); });
 }
 
 // True when after is before with some prefix of written laid over it, as a Bitfile save

@@ -14,7 +14,7 @@ namespace dotloom::testing {
 
 // Writes BMP files byte by byte in every layout the loader accepts, so that tests and fuzz
 // seeds do not depend on what Qt's writer happens to produce.
-struct BmpSpec {
+struct BmpForm {
   // Each the header's compression field. kRle24 is OS/2's, for a 64-byte header;
   // kAlphaBitfields writes four masks after a 40-byte header.
   enum class Coding : std::uint32_t {
@@ -43,12 +43,12 @@ struct BmpSpec {
 // pixel(x, y) gives a palette index for 8 bits or fewer, else a colour (0x00BBGGRR) that is
 // packed into the pixel format: 5-5-5 for plain 16 bits, the masks for BITFIELDS, 16-bit fixed
 // point (1.0 = 0x2000) for 64 bits.
-std::vector<std::uint8_t> WriteBmp(const BmpSpec& spec,
+std::vector<std::uint8_t> WriteBmp(const BmpForm& form,
                                    const std::function<std::uint32_t(int, int)>& pixel);
 
 // The file header and everything up to the pixels (info header, masks, palette) for a file
 // whose pixel array holds pixel_bytes, so that a large file can be streamed row by row.
-std::vector<std::uint8_t> BmpHeader(const BmpSpec& spec, std::uint32_t pixel_bytes);
+std::vector<std::uint8_t> BmpHeader(const BmpForm& form, std::uint32_t pixel_bytes);
 
 // Overwrites the little-endian field of size bytes at at, to patch a header.
 void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int size = 4);
@@ -58,6 +58,10 @@ void PutField(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t va
 // whether the top-left corner arrived. Returns the file's size; throws std::runtime_error when
 // the file cannot be written.
 std::uint64_t WriteGreyBmp(const std::filesystem::path& path, int width, int height);
+
+// A hostile RLE4 or RLE8 stream: runs of 255 pixels of colour, count times, that never end
+// their row.
+std::vector<std::uint8_t> RunsPastTheRowEnd(std::uint8_t colour, std::size_t count);
 
 // A 4 x 4 black PNG: a real picture file that is not a BMP, the same bytes on every system.
 std::vector<std::uint8_t> BlackPng();

@@ -111,7 +111,7 @@ fs::path PrivateDevice([[maybe_unused]] const fs::path& dir,
   return {};
 #else
   const fs::path path = dir / name;
-  if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor->second)) != 0) {
+  if (::mknod(path.c_str(), S_IFCHR | 0666, static_cast<dev_t>(makedev(1, minor->second))) != 0) {
     std::fprintf(stderr, "skipping the %s device case: cannot make a device node (%s)\n",
                  kind.c_str(), std::strerror(errno));
     return {};

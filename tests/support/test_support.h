@@ -146,8 +146,8 @@ class HostilePaths {
 
   std::vector<HostilePath> rows_;
   std::vector<std::filesystem::path> devices_;
-  std::filesystem::path read_only_;  // Windows: made writable again at the end
-  void* pipe_ = nullptr;             // Windows: the server end of the pipe row
+  std::filesystem::path read_only_;        // Windows: made writable again at the end
+  [[maybe_unused]] void* pipe_ = nullptr;  // Windows: the server end of the pipe row
 };
 
 }  // namespace dotloom::testing

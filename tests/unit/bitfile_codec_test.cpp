@@ -150,17 +150,5 @@ TEST(BitfileCodecTest, DecodePaintsOverWhatIsThereWithoutClearing) {
   EXPECT_EQ(BitfileCodec::Encode(canvas)[96 * 2 + 20], 0x10) << "the picture's black encodes";
 }
 
-// A file's length is the file kind's business (a short file reads as 0 past its end); the
-// codec takes whatever it is given the same way.
-TEST(BitfileCodecTest, InputsOfAnyLengthDecodeWithZerosPastTheirEnd) {
-  for (const std::size_t size : {0UL, 1UL, 575UL, 576UL, 577UL, 4096UL}) {
-    Canvas canvas;
-    BitfileCodec::Decode(ByteVector(size, 0xFF), canvas);
-    BitfileCodec::Bytes expected{};
-    std::fill_n(expected.begin(), std::min(size, expected.size()), 0xFF);
-    EXPECT_EQ(BitfileCodec::Encode(canvas), expected) << size << " bytes";
-  }
-}
-
 }  // namespace
 }  // namespace dotloom

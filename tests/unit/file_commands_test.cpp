@@ -56,7 +56,7 @@ TEST_F(FileCommandsTest, OpenWithoutAPathChangesNothing) {
 }
 
 TEST_F(FileCommandsTest, CancelAfterASuccessfulOpenDoesNothing) {
-  ScriptedDialog dialog({dir_ / "old.bit", fs::path()});
+  ScriptedDialog dialog(std::deque<std::optional<fs::path>>{dir_ / "old.bit", fs::path()});
   RunOpenCommand(canvas_, dialog);
   canvas_.PSet(0, 0);
   RunOpenCommand(canvas_, dialog);
