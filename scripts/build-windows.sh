@@ -39,5 +39,5 @@ else
 fi
 (cd build/windows && cpack >/dev/null)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
-python3 tests/e2e/check_windows_package.py build/windows "$version"
+tests/e2e/check_windows_package.py build/windows "$version"
 ls -1 "$PWD"/build/windows/SHA256SUMS "$PWD"/build/windows/dotloom-"$version"-windows-x86_64*

@@ -24,8 +24,9 @@ windows_packages=(
   # run the Windows tests; NSIS for the installer.
   g++-mingw-w64-x86-64-posix googletest wine64 wine util-linux mount python3 nsis
   # dotloom.exe end to end: its own X server, keys, screenshots; Wine's fonts, whose Marlett
-  # draws the caption buttons.
-  xvfb xauth xdotool imagemagick fonts-wine
+  # draws the caption buttons. The scripts read pictures with Pillow, talk X with python-xlib
+  # and read the program file with pefile.
+  xvfb xauth xdotool imagemagick fonts-wine python3-pil python3-xlib python3-pefile
 )
 
 # arm64 (Raspberry Pi OS and other arm64 Debian kin), cross-built: Debian's cross compiler,
@@ -36,7 +37,7 @@ arm64_packages=(
   cmake ninja-build crossbuild-essential-arm64 qt6-base-dev:arm64 pkgconf:arm64 googletest
   qemu-user-static g++ qt6-base-dev qt6-base-dev-tools libgl-dev python3 util-linux
   dpkg-dev file lintian appstream man-db desktop-file-utils
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick python3-pil python3-xlib
 )
 
 # The page: Debian's emscripten (with its node), GoogleTest's sources for the tests under

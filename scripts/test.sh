@@ -6,7 +6,8 @@
 # every test again under them (DOTLOOM_ASAN=0 skips that part); then cross-builds for Windows
 # and runs the Windows tests under Wine (DOTLOOM_WINDOWS=0 leaves that out); last builds the
 # page with emscripten and runs its tests under node and in headless Chromium (DOTLOOM_WEB=0
-# leaves that out).
+# leaves that out). ctest runs two tests at once where the test preset says so (-j N sets
+# another number); each end-to-end test has its own X server or compositor and Wine prefix.
 # Usage: scripts/test.sh [CTEST_OPTION...]   (for example -R gui; DOTLOOM_FUZZ_SECONDS=0 skips fuzzing)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.

@@ -51,7 +51,9 @@ def encode(pixels):
 
 
 if __name__ == "__main__":
-    import sys
+    import argparse
 
-    with open(sys.argv[1], "wb") as out:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("out", help="the Bitfile to write")
+    with open(parser.parse_args().out, "wb") as out:
         out.write(encode(black_pixels()))

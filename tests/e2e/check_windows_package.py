@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Checks the Windows download in a folder as cpack left it:
@@ -23,6 +23,8 @@ import subprocess
 import sys
 import zipfile
 
+import pefile
+
 sys.dont_write_bytecode = True  # the check writes nothing beside itself
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_support import Failure, report  # noqa: E402
@@ -35,93 +37,54 @@ SYSTEM_DLLS = {
     "shell32.dll", "shlwapi.dll", "ucrtbase.dll", "user32.dll", "uxtheme.dll", "version.dll",
     "windowscodecs.dll",
 }
-IMAGE_FILE_MACHINE_AMD64 = 0x8664
-IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
-RT_GROUP_ICON = 14
+PE32_PLUS = 0x20B
 
 
-class PortableExecutable:
-    """The parts of a PE32+ file the checks read."""
+def read_program(data):
+    """A 64-bit (PE32+) Windows program, read by pefile."""
+    try:
+        program = pefile.PE(data=data)
+    except pefile.PEFormatError as error:
+        raise Failure(f"not a Windows program: {error}") from None
+    if program.OPTIONAL_HEADER.Magic != PE32_PLUS:
+        raise Failure("not a 64-bit (PE32+) program")
+    return program
 
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise Failure("not a Windows program (no MZ header)")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise Failure("not a PE file")
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data,
-                                                                                pe + 4)
-        optional = pe + 24
-        if struct.unpack_from("<H", data, optional)[0] != 0x20B:
-            raise Failure("not a 64-bit (PE32+) program")
-        (self.os_version, self.image_version,
-         self.subsystem_version) = (struct.unpack_from("<HH", data, optional + at)
-                                    for at in (40, 44, 48))
-        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
-        count = struct.unpack_from("<I", data, optional + 108)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i)
-                            for i in range(count)]
-        self.sections = [struct.unpack_from("<8sIIII", data, optional + optional_size + 40 * i)
-                         for i in range(sections)]
 
-    def offset(self, rva):
-        for _, size, address, raw_size, raw in self.sections:
-            if address <= rva < address + max(size, raw_size):
-                return raw + rva - address
-        raise Failure(f"address {rva:#x} lies in no section")
+def imported_dlls(program):
+    """Names from the import table and the delay-load table."""
+    return [entry.dll.decode("ascii")
+            for table in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT")
+            for entry in getattr(program, table, [])]
 
-    def string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
-    def imported_dlls(self):
-        """Names from the import table (directory 1) and the delay-load table (13)."""
-        names = []
-        for index, size in ((1, 20), (13, 32)):
-            if index >= len(self.directories) or not self.directories[index][0]:
-                continue
-            at = self.offset(self.directories[index][0])
-            while any(self.data[at:at + size]):
-                name = struct.unpack_from("<I", self.data, at + (12 if size == 20 else 4))[0]
-                names.append(self.string(name))
-                at += size
-        return names
+def named_dlls(data):
+    """Every DLL name the file holds as ASCII or UTF-16 text: the import tables' names, a
+    delay-load descriptor's name wherever the linker put it, a LoadLibrary argument."""
+    names = {name.decode("ascii") for name in
+             re.findall(rb"[A-Za-z0-9_.-]+\.dll(?![A-Za-z0-9])", data, re.I)}
+    for match in re.finditer(rb"(?:[A-Za-z0-9_.-]\0)+\.\0[dD]\0[lL]\0[lL]\0", data):
+        start = match.start()
+        # A text byte just before means the first "character" is the last letter of an
+        # ASCII string and its terminating NUL.
+        if start > 0 and data[start - 1] != 0:
+            start += 2
+        names.add(data[start:match.end()].decode("utf-16-le"))
+    return names
 
-    def named_dlls(self):
-        """Every DLL name the file holds as ASCII or UTF-16 text: the import tables' names,
-        a delay-load descriptor's name wherever the linker put it, a LoadLibrary argument."""
-        names = {name.decode("ascii") for name in
-                 re.findall(rb"[A-Za-z0-9_.-]+\.dll(?![A-Za-z0-9])", self.data, re.I)}
-        for match in re.finditer(rb"(?:[A-Za-z0-9_.-]\0)+\.\0[dD]\0[lL]\0[lL]\0", self.data):
-            start = match.start()
-            # A text byte just before means the first "character" is the last letter of an
-            # ASCII string and its terminating NUL.
-            if start > 0 and self.data[start - 1] != 0:
-                start += 2
-            names.add(self.data[start:match.end()].decode("utf-16-le"))
-        return names
 
-    def icon_sizes(self):
-        """The sizes in the first icon group resource (RT_GROUP_ICON)."""
-        if len(self.directories) < 3 or not self.directories[2][0]:
-            raise Failure("no resources")
-        base = self.offset(self.directories[2][0])
-
-        def entries(table):
-            named, numbered = struct.unpack_from("<HH", self.data, base + table + 12)
-            return [struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
-                    for i in range(named + numbered)]
-
-        for kind, target in entries(0):
-            if kind == RT_GROUP_ICON and target & 0x80000000:
-                name = entries(target & 0x7FFFFFFF)[0][1]
-                language = entries(name & 0x7FFFFFFF)[0][1]
-                rva = struct.unpack_from("<I", self.data, base + language)[0]
-                group = self.offset(rva)
-                count = struct.unpack_from("<H", self.data, group + 4)[0]
-                return sorted(self.data[group + 6 + 14 * i] or 256 for i in range(count))
-        raise Failure("no icon")
+def icon_sizes(program):
+    """The sizes in the first icon group resource (RT_GROUP_ICON); 0 in a width means 256."""
+    group_icon = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+    if not hasattr(program, "DIRECTORY_ENTRY_RESOURCE"):
+        raise Failure("no resources")
+    for kind in program.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == group_icon:
+            resource = kind.directory.entries[0].directory.entries[0].data.struct
+            group = program.get_data(resource.OffsetToData, resource.Size)
+            count = struct.unpack_from("<H", group, 4)[0]
+            return sorted(group[6 + 14 * i] or 256 for i in range(count))
+    raise Failure("no icon")
 
 
 def check_text(name, text):
@@ -133,25 +96,29 @@ def check_text(name, text):
 
 
 def check_program(data):
-    program = PortableExecutable(data)
+    program = read_program(data)
     if len(data) >= 1 << 20:
         raise Failure(f"dotloom.exe is {len(data)} bytes, over 1 MiB")
-    if (program.machine, program.subsystem) != (IMAGE_FILE_MACHINE_AMD64,
-                                                IMAGE_SUBSYSTEM_WINDOWS_GUI):
+    if (program.FILE_HEADER.Machine, program.OPTIONAL_HEADER.Subsystem) != (
+            pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"],
+            pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]):
         raise Failure("dotloom.exe is not a 64-bit GUI program")
+    header = program.OPTIONAL_HEADER
+    versions = {"subsystem": (header.MajorSubsystemVersion, header.MinorSubsystemVersion),
+                "OS": (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion)}
     print(f"dotloom.exe: {len(data)} bytes, subsystem version "
-          f"{'.'.join(map(str, program.subsystem_version))}, OS version "
-          f"{'.'.join(map(str, program.os_version))}")
-    for what, version in (("subsystem", program.subsystem_version), ("OS", program.os_version)):
+          f"{'.'.join(map(str, versions['subsystem']))}, OS version "
+          f"{'.'.join(map(str, versions['OS']))}")
+    for what, version in versions.items():
         if version != (10, 0):
             raise Failure(f"dotloom.exe's header gives {what} version {version[0]}.{version[1]}, "
                           "not 10.0")
-    sizes = program.icon_sizes()
+    sizes = icon_sizes(program)
     print(f"icon sizes: {' '.join(map(str, sizes))}")
     if set(sizes) != ICON_SIZES:
         raise Failure(f"the icon holds {sizes}, not {sorted(ICON_SIZES)}")
-    imported = {name.lower() for name in program.imported_dlls()}
-    named = {name.lower() for name in program.named_dlls()}
+    imported = {name.lower() for name in imported_dlls(program)}
+    named = {name.lower() for name in named_dlls(data)}
     if not imported <= named:
         raise Failure(f"imported DLLs {sorted(imported - named)} not found among the names")
     later = named - imported
@@ -177,7 +144,8 @@ def check(folder, version):
             check_text(name, archive.read(top + name))
         check_program(archive.read(top + "dotloom.exe"))
     installer_data = open(os.path.join(folder, installer), "rb").read()
-    if PortableExecutable(installer_data).machine != IMAGE_FILE_MACHINE_AMD64:
+    if (read_program(installer_data).FILE_HEADER.Machine
+            != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]):
         raise Failure(f"{installer} is not a 64-bit program")
     with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as sums:
         named = sorted(line.split("  ", 1)[1] for line in sums.read().splitlines())

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """Dotloom end to end, as a person uses it: the real program in its own Xvfb, driven with
@@ -7,6 +7,7 @@ access keys and the real file dialogs.
 
     dotloom_e2e.py PROGRAM [--scale FACTOR] [--wayland QT_VERSION] [--screenshot OUT.png]
                    [--emulator EMULATOR] [--bmp-writer DOTLOOM_WRITE_BMP]
+                   --window-sizes DOTLOOM_WINDOW_SIZES
 
 --scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS under X,
 the output's scale on sway), so a fractional one too: each canvas pixel must then show as a
@@ -14,13 +15,14 @@ whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2). Qt before 6.5 dr
 scale rounded up on Wayland and the compositor shrinks the window to a fractional scale, so
 there the screen is not checked, only what the commands do and save.
 
-Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, in an interior of
-99 x 52 blocks, saves it as .bit and .bmp and checks both files, opens the BMP and saves it as a
+Measures the window on screen against the sizes window/ gives (printed by
+tests/e2e/window_sizes.cpp): the canvas interior in its edge, at its place in the client area.
+Opens a Bitfile and checks the screen shows exactly its pixels in such blocks, saves it as .bit and .bmp and checks both files, opens the BMP and saves it as a
 Bitfile again (the conversion), shows a BMP of pure red, green and blue, and closes the window,
 which must end the program at once. Every wait is bounded. --emulator starts a cross-built
 program through the given emulator (qemu-user for an arm64 build on an x86-64 machine), and
-the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the one beside the program's build)
-with it.
+the window sizes program and the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the
+one beside the program's build) with it.
 """
 
 import argparse
@@ -32,11 +34,9 @@ sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
 from e2e_support import (WAIT_SECONDS, Desktop, Failure, Session,  # noqa: E402
-                         convert_and_close, find_bmp_writer, pixel_scale, print_log_tail, read,
-                         report, start_sway, start_xvfb, stop, wait_for_canvas, wait_for_contents,
-                         wait_for_interior)
-
-CLIENT_HEIGHT = 56
+                         convert_and_close, find_bmp_writer, pixel_scale,
+                         print_log_tail, read, read_layout, report, start_sway, start_xvfb, stop,
+                         wait_for_canvas, wait_for_contents, wait_for_interior)
 
 
 def qt_env(**settings):
@@ -90,8 +90,26 @@ def start_desktop(workdir, scale, wayland):
     return desktop, servers, env
 
 
-def run(program, scale, screenshot, emulator, bmp_writer, workdir, wayland):
+def check_place(layout, window, interior, n, whole):
+    """The interior's distance from the window's left, right and bottom: the client area's at
+    n device pixels per canvas pixel, the client area in the window's bottom-left corner and as
+    wide. At a fractional scale (whole false) Qt may round the window's size up."""
+    want = (layout.border * n, (layout.client[0] - layout.border - layout.interior[0]) * n,
+            (layout.client[1] - layout.border - layout.interior[1]) * n)
+    got = (interior[0] - window[0], window[0] + window[2] - interior[0] - interior[2],
+           window[1] + window[3] - interior[1] - interior[3])
+    if got[0] != want[0] or (got[1:] != want[1:] if whole else
+                             got[1] < want[1] or got[2] < want[2]):
+        raise Failure(f"the canvas interior lies {got} device pixels from the window's left, "
+                      f"right and bottom, not {want}")
+
+
+def run(program, scale, screenshot, emulator, bmp_writer, window_sizes, workdir, wayland):
+    layout = read_layout(lambda: subprocess.run(
+        [*emulator, window_sizes], capture_output=True, text=True, check=True,
+        timeout=WAIT_SECONDS).stdout)
     desktop, servers, env = start_desktop(workdir, scale, wayland)
+    desktop.layout = layout
     session = None
     try:
         if wayland is not None:
@@ -114,9 +132,7 @@ def run(program, scale, screenshot, emulator, bmp_writer, workdir, wayland):
             print(f"window {window[2]} x {window[3]} device pixels at scale {scale:g}, canvas "
                   f"interior {interior[2]} x {interior[3]} at {interior[0] - window[0]},"
                   f"{interior[1] - window[1]}")
-            # The client area: the picture control and a column beside it, below the menu bar.
-            if window[2] < 104 * n or window[3] <= CLIENT_HEIGHT * n:
-                raise Failure(f"window {window[2]} x {window[3]} is too small for its client area")
+            check_place(layout, window, interior, n, scale == int(scale))
             origin = interior[:2]
             wait_for_canvas(desktop, origin, set())
         else:
@@ -157,11 +173,13 @@ def main():
     parser.add_argument("--screenshot")
     parser.add_argument("--emulator", action="append", default=[])
     parser.add_argument("--bmp-writer")
+    parser.add_argument("--window-sizes", required=True)
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
                                       args.screenshot and os.path.abspath(args.screenshot),
                                       args.emulator, find_bmp_writer(args.program, args.bmp_writer),
-                                      workdir, args.wayland), prefix="dotloom-e2e-")
+                                      os.path.abspath(args.window_sizes), workdir, args.wayland),
+                  prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

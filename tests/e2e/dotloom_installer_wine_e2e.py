@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """The Windows download as a user gets it: packs a Windows build with cpack, checks the zip,
@@ -17,6 +17,7 @@ in %TEMP%), the prefix holds the same files and folders as before and the regist
 of Dotloom.
 """
 
+import argparse
 import os
 import re
 import subprocess
@@ -193,12 +194,14 @@ def run(build, cpack, version, workdir):
 
 
 def main():
-    if len(sys.argv) != 4:
-        print(__doc__, file=sys.stderr)
-        return 2
-    build, cpack, version = sys.argv[1:]
-    return report(lambda workdir: run(os.path.abspath(build), cpack, version, workdir), OSError,
-                  prefix="installer-e2e-")
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build", help="the Windows build folder")
+    parser.add_argument("cpack", help="the cpack program")
+    parser.add_argument("version", help="the version the packages carry")
+    args = parser.parse_args()
+    return report(lambda workdir: run(os.path.abspath(args.build), args.cpack, args.version,
+                                      workdir), OSError, prefix="installer-e2e-")
 
 
 if __name__ == "__main__":

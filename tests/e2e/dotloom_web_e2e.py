@@ -3,7 +3,8 @@
 # Copyright (c) 2026 The Dotloom authors
 """Dotloom's page end to end in headless Chromium, driven through the menu's access keys:
 
-    dotloom_web_e2e.py SITE --port PORT --bmp-writer DOTLOOM_WRITE_BMP.js [--screenshots DIR]
+    dotloom_web_e2e.py SITE --port PORT --bmp-writer DOTLOOM_WRITE_BMP.js
+                       --window-sizes DOTLOOM_WINDOW_SIZES.js [--screenshots DIR]
 
 Serves SITE on 127.0.0.1:PORT and, at device scales 1, 1.5 and 2, does what the desktop test
 does: opens a Bitfile and checks the screen shows exactly its pixels, each a block of the scale
@@ -28,8 +29,8 @@ import tempfile
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
-from e2e_support import (INTERIOR, WAIT_SECONDS, Failure, mismatches, pixel_scale,  # noqa: E402
-                         read, report, stop, wait_for_canvas, wait_for_contents,
+from e2e_support import (WAIT_SECONDS, WHITE, Failure, mismatches, pixel_scale,  # noqa: E402
+                         read, read_layout, report, stop, wait_for_canvas, wait_for_contents,
                          wait_for_interior, wait_until, write_bmp)
 
 from PIL import Image  # noqa: E402
@@ -69,9 +70,10 @@ class Page:
 
     sharp = True
 
-    def __init__(self, workdir, url, scale, hide_api=False):
+    def __init__(self, workdir, url, scale, layout, hide_api=False):
         self.url = url
         self.scale = pixel_scale(scale)
+        self.layout = layout
         # Each browser with its own profile and downloads.
         own = tempfile.mkdtemp(prefix="chromium-", dir=workdir)
         self.downloads = os.path.join(own, "downloads")
@@ -121,8 +123,7 @@ class Page:
             ".then(done, (error) => done({error: String(error)}));", *arguments)
 
     def screenshot(self):
-        image = Image.open(io.BytesIO(self.driver.get_screenshot_as_png())).convert("RGB")
-        return image.width, image.height, image.tobytes()
+        return Image.open(io.BytesIO(self.driver.get_screenshot_as_png())).convert("RGB")
 
     def choose(self, key, name=None):
         """File > (the item of access key `key`), the picker answering name (None: cancel)."""
@@ -170,12 +171,12 @@ class Page:
         self.driver.quit()
 
 
-def check_saved_bmp(data, black, background):
-    """The BMP read back in Pillow: the canvas's 99 x 52 pixels exactly."""
+def check_saved_bmp(data, size, black, background):
+    """The BMP read back in Pillow: the canvas's pixels exactly, size = (width, height)."""
     image = Image.open(io.BytesIO(data)).convert("RGB")
-    if image.size != INTERIOR:
-        raise Failure(f"the saved BMP is {image.size}, not {INTERIOR}")
-    wrong = mismatches(INTERIOR[0], image.tobytes(), (0, 0), 1, black, background)
+    if image.size != size:
+        raise Failure(f"the saved BMP is {image.size}, not {size}")
+    wrong = mismatches(image, (0, 0), 1, size, black, background)
     if wrong:
         raise Failure(f"{len(wrong)} pixels of the saved BMP wrong, first {wrong[:5]}")
 
@@ -212,20 +213,21 @@ def steps(page, workdir, writer, screenshot):
 
     page.choose("s", "copy.bmp")
     saved = wait_until("copy.bmp saved", lambda: page.get("copy.bmp"))
-    check_saved_bmp(saved, black, background)
+    check_saved_bmp(saved, page.layout.interior, black, background)
 
     page.choose("o", "copy.bmp")
     wait_for_canvas(page, origin, black, background)
     page.choose("s", "converted.bit")
     wait_until("converted.bit saved", lambda: page.get("converted.bit") == art)
 
-    colours = {(1, 1): b"\xff\0\0", (3, 1): b"\0\xff\0", (5, 1): b"\0\0\xff",
-               (INTERIOR[0] - 1, INTERIOR[1] - 2): b"\xff\0\0"}
+    size = page.layout.interior
+    colours = {(1, 1): (255, 0, 0), (3, 1): (0, 255, 0), (5, 1): (0, 0, 255),
+               (size[0] - 1, size[1] - 2): (255, 0, 0)}
     coloured = os.path.join(workdir, "colours.bmp")
-    write_bmp(writer, coloured, INTERIOR, b"\xff\xff\xff", colours)
+    write_bmp(writer, coloured, size, WHITE, colours)
     page.put("colours.bmp", read(coloured))
     page.choose("o", "colours.bmp")
-    wait_for_canvas(page, origin, set(), b"\xff\xff\xff", colours)
+    wait_for_canvas(page, origin, set(), WHITE, colours)
     return origin
 
 
@@ -258,7 +260,7 @@ def fallback_steps(page):
                       "the downloaded Bitfile differs from the one opened")
     bmp = os.path.join(page.downloads, "saved.bmp")
     wait_until("saved.bmp downloaded", lambda: os.path.exists(bmp) and os.path.getsize(bmp) > 54)
-    check_saved_bmp(read(bmp), black, background)
+    check_saved_bmp(read(bmp), page.layout.interior, black, background)
     if os.path.exists(os.path.join(page.downloads, "cancelled.bit")):
         raise Failure("a cancelled Save As downloaded a file")
 
@@ -270,30 +272,33 @@ def serve(site, port):
     return server
 
 
-def run(site, port, writer_js, screenshots, workdir):
+def run(site, port, writer_js, sizes_js, screenshots, workdir):
     url = f"http://127.0.0.1:{port}/"
+    node = ["node", "--no-experimental-fetch"]
     writer = lambda *arguments: subprocess.run(  # noqa: E731
-        ["node", "--no-experimental-fetch", writer_js, *arguments], check=True,
-        timeout=WAIT_SECONDS)
+        [*node, writer_js, *arguments], check=True, timeout=WAIT_SECONDS)
+    layout = read_layout(lambda: subprocess.run(
+        [*node, sizes_js], capture_output=True, text=True, check=True,
+        timeout=WAIT_SECONDS).stdout)
     server = serve(site, port)
     try:
         for scale in (1, 1.5, 2):
             print(f"scale {scale:g}: File System Access")
-            page = Page(workdir, url, scale)
+            page = Page(workdir, url, scale, layout)
             try:
                 shot = screenshots and os.path.join(screenshots, f"web-{scale:g}.png")
                 steps(page, workdir, writer, shot)
             finally:
                 page.quit()
             print(f"scale {scale:g}: without File System Access")
-            page = Page(workdir, url, scale, hide_api=True)
+            page = Page(workdir, url, scale, layout, hide_api=True)
             try:
                 fallback_steps(page)
             finally:
                 page.quit()
 
         print("offline")
-        page = Page(workdir, url, 1)
+        page = Page(workdir, url, 1, layout)
         try:
             # The page's policy refuses a connection to any other origin.
             refused = page.run_async(
@@ -328,10 +333,12 @@ def main():
     parser.add_argument("site")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--bmp-writer", required=True)
+    parser.add_argument("--window-sizes", required=True)
     parser.add_argument("--screenshots")
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.site), args.port,
                                       os.path.abspath(args.bmp_writer),
+                                      os.path.abspath(args.window_sizes),
                                       args.screenshots and os.path.abspath(args.screenshots),
                                       workdir), prefix="dotloom-web-e2e-")
 

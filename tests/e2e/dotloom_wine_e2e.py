@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 """The Windows build end to end, as a person uses it: the real dotloom.exe under Wine in its
@@ -7,10 +7,12 @@ Wine's real file dialogs.
 
     dotloom_wine_e2e.py DOTLOOM_EXE PROBE_EXE [--scale FACTOR] [--version X.Y.Z]
                         [--screenshot OUT.png] [--bmp-writer DOTLOOM_WRITE_BMP_EXE]
+                        --window-sizes DOTLOOM_WINDOW_SIZES_EXE
 
-PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside, and the tests' BMP
-writer (write_bmp.cpp, by default the one beside the program's build) writes the colour BMP, both
-under the same Wine. --scale sets the
+PROBE_EXE (win32_window_probe.cpp) reads the window's geometry from inside, the window sizes
+program (window_sizes.cpp) prints the sizes window/ gives it, and the tests' BMP writer
+(write_bmp.cpp, by default the one beside the program's build) writes the colour BMP, all under
+the same Wine. --scale sets the
 desktop's dpi the way Windows' display settings do (LogPixels: 1.5 is 144 dpi), and every
 canvas pixel must then show as a whole block of the scale rounded (1.25 -> 1 x 1, 1.5 -> 2 x 2);
 --version is the version the program file must carry. Checks the program file's icon and
@@ -32,13 +34,11 @@ import time
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
-from e2e_support import (BORDER, INTERIOR, WAIT_SECONDS, Desktop, Failure,  # noqa: E402
-                         Session, convert_and_close, find_bmp_writer, pixel_scale,
-                         print_log_tail, read, report, start_xvfb, stop, wait_for_canvas,
-                         wait_for_contents, wait_for_interior)
+from e2e_support import (WAIT_SECONDS, WHITE, Desktop, Failure, Session,  # noqa: E402
+                         convert_and_close, find_bmp_writer, pixel_scale,
+                         print_log_tail, read, read_layout, report, start_xvfb, stop,
+                         wait_for_canvas, wait_for_contents, wait_for_interior)
 
-CLIENT = (104, 56)
-PICTURE = (103, 56)
 # Making a prefix is Wine's slowest step; a busy machine may need much longer than usual.
 PREFIX_SECONDS = 180
 WINE_FONTS = "/usr/share/wine/fonts"
@@ -98,9 +98,9 @@ def probe(desktop, probe_exe):
 
 
 def rgb_of(colour_ref):
-    """A COLORREF as the screenshot's RGB bytes."""
+    """A COLORREF as the screenshot's (r, g, b)."""
     value = int(colour_ref, 16)
-    return bytes((value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF))
+    return value & 0xFF, value >> 8 & 0xFF, value >> 16 & 0xFF
 
 
 class WineSession(Session):
@@ -138,19 +138,20 @@ def check_resources(geometry, version):
         raise Failure(f"the program file says version {geometry['file_version']}, not {version}")
 
 
-def check_geometry(geometry, dpi, scale):
-    """The client area and the picture control at the sizes the window is drawn to: scale
-    device pixels per canvas pixel at dpi."""
+def check_geometry(geometry, layout, dpi, scale):
+    """The client area and the picture control at the sizes window/ gives (layout), drawn at
+    scale device pixels per canvas pixel at dpi."""
     client, picture, interior = geometry["client"], geometry["picture"], geometry["interior"]
     print(f"dpi {geometry['dpi']}: window {geometry['window'][2:]}, client {client[2:]}, "
           f"picture {picture[2:]} at {picture[0] - client[0]},{picture[1] - client[1]}, "
           f"interior {interior[2:]} at {interior[0] - client[0]},{interior[1] - client[1]}")
     want = {
         "dpi": str(dpi),
-        "client": CLIENT[0] * scale, "client_h": CLIENT[1] * scale,
-        "picture at": (0, 0), "picture": PICTURE[0] * scale, "picture_h": PICTURE[1] * scale,
-        "interior at": (BORDER * scale, BORDER * scale),
-        "interior": INTERIOR[0] * scale, "interior_h": INTERIOR[1] * scale,
+        "client": layout.client[0] * scale, "client_h": layout.client[1] * scale,
+        "picture at": (0, 0),
+        "picture": layout.picture[0] * scale, "picture_h": layout.picture[1] * scale,
+        "interior at": (layout.border * scale, layout.border * scale),
+        "interior": layout.interior[0] * scale, "interior_h": layout.interior[1] * scale,
         "sizable": "0", "client_edge": "1",
     }
     got = {
@@ -169,17 +170,16 @@ def check_geometry(geometry, dpi, scale):
 
 def check_right_column(desktop, client, colour):
     """The client area's rightmost column (scale pixels wide) shows the window's background."""
-    width, _, rgb = desktop.screenshot()
+    pixel = desktop.screenshot().load()
     scale = desktop.scale
     for y in range(client[1], client[1] + client[3]):
         for x in range(client[0] + client[2] - scale, client[0] + client[2]):
-            at = 3 * (y * width + x)
-            if rgb[at:at + 3] != colour:
+            if pixel[x, y] != colour:
                 raise Failure(f"client pixel ({x - client[0]}, {y - client[1]}) is "
-                              f"{rgb[at:at + 3].hex()}, not the window background {colour.hex()}")
+                              f"{pixel[x, y]}, not the window background {colour}")
 
 
-def run(program, probe_exe, bmp_writer, scale, version, screenshot, workdir):
+def run(program, probe_exe, bmp_writer, window_sizes, scale, version, screenshot, workdir):
     screen = f"{round(1024 * scale)}x{round(768 * scale)}x24"
     with open(os.path.join(workdir, "xvfb.log"), "wb") as xvfb_log:
         server, display = start_xvfb(xvfb_log, screen)
@@ -200,8 +200,10 @@ def run(program, probe_exe, bmp_writer, scale, version, screenshot, workdir):
         with open(log_path, "wb") as log:
             session = WineSession(desktop, program, log)
         print(f"window up {time.monotonic() - started:.1f} s after launch")
+        desktop.layout = read_layout(lambda: desktop.run(
+            "wine", window_sizes, timeout=WAIT_SECONDS * 3).stdout)
         geometry = probe(desktop, probe_exe)
-        check_geometry(geometry, dpi, desktop.scale)
+        check_geometry(geometry, desktop.layout, dpi, desktop.scale)
         check_resources(geometry, version)
         origin = geometry["interior"][:2]
         # And on screen: the interior where the window says it is, in its sunken edge.
@@ -210,8 +212,8 @@ def run(program, probe_exe, bmp_writer, scale, version, screenshot, workdir):
             raise Failure(f"the canvas interior shows at {shown}, the window puts it at "
                           f"{geometry['interior']}")
         background = rgb_of(geometry["highlight_text"])
-        if background == b"\0\0\0":
-            background = b"\xff\xff\xff"  # the canvas's mend for a black highlight text
+        if background == (0, 0, 0):
+            background = WHITE  # the canvas's mend for a black highlight text
         wait_for_canvas(desktop, origin, set(), background)
         check_right_column(desktop, geometry["client"], rgb_of(geometry["button_face"]))
 
@@ -305,10 +307,11 @@ def main():
     parser.add_argument("--version")
     parser.add_argument("--screenshot")
     parser.add_argument("--bmp-writer")
+    parser.add_argument("--window-sizes", required=True)
     args = parser.parse_args()
     return report(lambda workdir: run(os.path.abspath(args.program), os.path.abspath(args.probe),
                                       find_bmp_writer(args.program, args.bmp_writer),
-                                      args.scale, args.version,
+                                      os.path.abspath(args.window_sizes), args.scale, args.version,
                                       args.screenshot and os.path.abspath(args.screenshot),
                                       workdir), prefix="dotloom-wine-e2e-")
 

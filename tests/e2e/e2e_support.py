@@ -3,9 +3,12 @@
 """What the end-to-end tests share, whichever window system runs Dotloom: a private Xvfb
 driven with xdotool or a private headless sway driven with wtype, both read back through
 screenshots, and the checks on what the canvas shows and what the saved files hold. Every wait
-is bounded."""
+is bounded. Pictures are read with Pillow, colours are (r, g, b) tuples.
 
-import ctypes
+    Imported by the scripts beside it; run alone it only prints this."""
+
+import contextlib
+import io
 import json
 import math
 import os
@@ -17,10 +20,27 @@ import subprocess
 import sys
 import tempfile
 import time
+from collections import namedtuple
+
+from PIL import Image, ImageGrab
+from Xlib import X, display as xdisplay, protocol
 
 WAIT_SECONDS = 10
-BORDER = 2
-INTERIOR = (99, 52)
+BLACK, WHITE = (0, 0, 0), (255, 255, 255)
+
+# The window's sizes at one device pixel per canvas pixel, as window/ describes them: the
+# canvas interior, the picture control and the client area as (width, height), and the
+# edge's width in canvas pixels.
+Layout = namedtuple("Layout", "interior picture client border")
+
+
+def read_layout(run):
+    """The Layout that the tests' dotloom_window_sizes program prints; run() runs it and
+    returns its output."""
+    values = {name: [int(n) for n in numbers]
+              for name, *numbers in (line.split() for line in run().splitlines() if line)}
+    return Layout(tuple(values["interior"]), tuple(values["picture"]), tuple(values["client"]),
+                  values["border"][0])
 
 
 class Failure(Exception):
@@ -89,14 +109,16 @@ def stop(process):
 
 class Desktop:
     """The X display and the tools a test uses on it, all with one environment. sharp: the
-    screen shows the program's device pixels as they are, so the canvas can be checked."""
+    screen shows the program's device pixels as they are, so the canvas can be checked;
+    layout: the window's sizes (a Layout)."""
 
     sharp = True
 
-    def __init__(self, display, scale, env):
+    def __init__(self, display, scale, env, layout=None):
         self.display = display
         self.scale = scale
         self.env = env
+        self.layout = layout
 
     def run(self, *command, check=True, timeout=WAIT_SECONDS):
         return subprocess.run(command, env=self.env, capture_output=True, text=True,
@@ -126,57 +148,39 @@ class Desktop:
     def wait_for_window(self, name, seconds=WAIT_SECONDS):
         return wait_until(f"window {name!r}", lambda: self.visible_windows(name), seconds)[0]
 
+    @contextlib.contextmanager
+    def x_window(self, window):
+        """The window, by its id, on a connection of its own to the display."""
+        connection = xdisplay.Display(self.display)
+        try:
+            yield connection, connection.create_resource_object("window", int(window))
+        finally:
+            connection.close()
+
     def geometry(self, window):
-        info = self.run("xwininfo", "-id", window).stdout
-        value = lambda label: int(re.search(label + r":\s+(-?\d+)", info).group(1))
-        return (value("Absolute upper-left X"), value("Absolute upper-left Y"),
-                value("Width"), value("Height"))
+        """The window's place on the screen and its size, (x, y, width, height)."""
+        with self.x_window(window) as (connection, target):
+            size = target.get_geometry()
+            corner = connection.screen().root.translate_coords(target, 0, 0)
+            return corner.x, corner.y, size.width, size.height
 
     def screenshot(self):
-        """The whole screen as (width, height, rgb bytes)."""
-        ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env,
-                             capture_output=True, timeout=WAIT_SECONDS, check=True).stdout
-        match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
-        return int(match.group(1)), int(match.group(2)), ppm[match.end():]
+        """The whole screen as an RGB image."""
+        return ImageGrab.grab(xdisplay=self.display).convert("RGB")
 
     def save_screenshot(self, path, x, y, width, height):
-        self.run("import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage", path)
+        self.screenshot().crop((x, y, x + width, y + height)).save(path)
 
     def close_window(self, window):
         """What a window manager does when the close button is pressed: WM_DELETE_WINDOW."""
-        xlib = ctypes.cdll.LoadLibrary("libX11.so.6")
-        xlib.XOpenDisplay.restype = ctypes.c_void_p
-        xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        xlib.XInternAtom.restype = ctypes.c_ulong
-        xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                    ctypes.c_void_p]
-        xlib.XFlush.argtypes = [ctypes.c_void_p]
-        xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-        class ClientMessage(ctypes.Structure):
-            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                        ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                        ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
-
-        class Event(ctypes.Union):
-            _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-
-        connection = xlib.XOpenDisplay(self.display.encode())
-        if not connection:
-            raise Failure("cannot open the display to close the window")
-        try:
-            event = Event()
-            event.xclient.type = 33  # ClientMessage
-            event.xclient.window = int(window)
-            event.xclient.message_type = xlib.XInternAtom(connection, b"WM_PROTOCOLS", 0)
-            event.xclient.format = 32
-            event.xclient.data[0] = xlib.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
-            xlib.XSendEvent(connection, int(window), 0, 0, ctypes.byref(event))
-            xlib.XFlush(connection)
-        finally:
-            xlib.XCloseDisplay(connection)
+        with self.x_window(window) as (connection, target):
+            atom = connection.intern_atom
+            target.send_event(protocol.event.ClientMessage(
+                window=target, client_type=atom("WM_PROTOCOLS"),
+                data=(32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
+            # A round trip, so the server has delivered the event before the connection goes:
+            # python-xlib's flush alone at times left it unsent.
+            connection.sync()
 
 
 def unprivileged_user():
@@ -241,19 +245,9 @@ class SwayDesktop(Desktop):
         bottom = math.ceil((rect["y"] + rect["height"]) * self.output_scale)
         return left, top, right - left, bottom - top
 
-    def grim(self):
-        """The whole output as a binary PPM."""
-        return self.run("grim", "-t", "ppm", "-", text=False).stdout
-
     def screenshot(self):
-        ppm = self.grim()
-        match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
-        return int(match.group(1)), int(match.group(2)), ppm[match.end():]
-
-    def save_screenshot(self, path, x, y, width, height):
-        ppm = self.grim()
-        subprocess.run(["convert", "ppm:-", "-crop", f"{width}x{height}+{x}+{y}", "+repage", path],
-                       input=ppm, capture_output=True, timeout=WAIT_SECONDS, check=True)
+        ppm = self.run("grim", "-t", "ppm", "-", text=False).stdout
+        return Image.open(io.BytesIO(ppm)).convert("RGB")
 
     def key(self, name):
         *modifiers, key = name.split("+")
@@ -342,18 +336,20 @@ def pixel_scale(display_scale):
 
 def find_interior(desktop, area):
     """The canvas interior on screen, (x, y, width, height) in device pixels: the first
-    rectangle inside area = (x, y, width, height) that is exactly INTERIOR times the desktop's
-    scale of one colour, with another colour all around. None when there is none."""
+    rectangle inside area = (x, y, width, height) that is exactly the layout's interior times
+    the desktop's scale of one colour, with another colour all around. None when there is
+    none."""
     scale = desktop.scale
-    want = (INTERIOR[0] * scale, INTERIOR[1] * scale)
-    width, height, rgb = desktop.screenshot()
-    pixel = lambda x, y: rgb[3 * (y * width + x):3 * (y * width + x) + 3]
+    want = (desktop.layout.interior[0] * scale, desktop.layout.interior[1] * scale)
+    shot = desktop.screenshot()
+    pixel = shot.load()
+    width, height = shot.size
     left, top = max(area[0], 1), max(area[1], 1)
     right, bottom = min(area[0] + area[2], width - 1), min(area[1] + area[3], height - 1)
 
     def run(x, y, dx, dy):
-        colour, length = pixel(x, y), 0
-        while x < right and y < bottom and pixel(x, y) == colour:
+        colour, length = pixel[x, y], 0
+        while x < right and y < bottom and pixel[x, y] == colour:
             x, y, length = x + dx, y + dy, length + 1
         return length
 
@@ -361,11 +357,11 @@ def find_interior(desktop, area):
         x = left
         while x <= right - want[0]:
             length = run(x, y, 1, 0)
-            colour = pixel(x, y)
-            if (length == want[0] and pixel(x - 1, y) != colour and pixel(x, y - 1) != colour
+            colour = pixel[x, y]
+            if (length == want[0] and pixel[x - 1, y] != colour and pixel[x, y - 1] != colour
                     and run(x, y, 0, 1) == want[1] and run(x + want[0] - 1, y, 0, 1) == want[1]
                     and all(run(x, y + dy, 1, 0) == want[0] for dy in range(want[1]))
-                    and all(pixel(x + dx, y - 1) != colour and pixel(x + dx, y + want[1]) != colour
+                    and all(pixel[x + dx, y - 1] != colour and pixel[x + dx, y + want[1]] != colour
                             for dx in range(want[0]))):
                 return x, y, want[0], want[1]
             x += length
@@ -374,43 +370,45 @@ def find_interior(desktop, area):
 
 def wait_for_interior(desktop, area):
     """Waits until the empty canvas shows inside area with its edge around it; returns it."""
-    interior = wait_until("the canvas interior, "
-                          f"{INTERIOR[0] * desktop.scale} x {INTERIOR[1] * desktop.scale} device "
-                          "pixels of one colour", lambda: find_interior(desktop, area))
-    check_edge(desktop, interior)
-    return interior
+    interior = desktop.layout.interior
+    found = wait_until(f"the canvas interior, {interior[0] * desktop.scale} x "
+                       f"{interior[1] * desktop.scale} device pixels of one colour",
+                       lambda: find_interior(desktop, area))
+    check_edge(desktop, found)
+    return found
 
 
 def check_edge(desktop, interior):
-    """The sunken edge around the interior, BORDER canvas pixels wide: on each side two lines
-    of scale device pixels, each of one colour, measured across the middle of that side."""
+    """The sunken edge around the interior, the layout's border wide: on each side two lines
+    of device pixels, the inner one canvas pixel wide, each of one colour, measured across the
+    middle of that side."""
     scale = desktop.scale
-    width, _, rgb = desktop.screenshot()
-    pixel = lambda x, y: rgb[3 * (y * width + x):3 * (y * width + x) + 3]
+    pixel = desktop.screenshot().load()
     x, y, w, h = interior
     middle = (x + w // 2, y + h // 2)
     sides = {"left": (x - 1, middle[1], -1, 0), "top": (middle[0], y - 1, 0, -1),
              "right": (x + w, middle[1], 1, 0), "bottom": (middle[0], y + h, 0, 1)}
     for side, (at_x, at_y, dx, dy) in sides.items():
-        line = [pixel(at_x + i * dx, at_y + i * dy) for i in range(BORDER * scale)]
+        line = [pixel[at_x + i * dx, at_y + i * dy] for i in range(desktop.layout.border * scale)]
         inner, outer = line[:scale], line[scale:]
         if len(set(inner)) != 1 or len(set(outer)) != 1 or inner[0] == outer[0]:
             raise Failure(f"the canvas's {side} edge is not two lines of {scale} device pixels: "
-                          + " ".join(colour.hex() for colour in line))
+                          + " ".join(bytes(colour).hex() for colour in line))
 
 
-def mismatches(width, rgb, origin, scale, black, background, colours=None):
-    """Canvas pixels whose device pixels are not all black (when in black), their colour (when
-    in colours, a dict of (x, y) to RGB bytes) or background."""
+def mismatches(shown, origin, scale, size, black, background, colours=None):
+    """Canvas pixels, of size (width, height) shown at origin of the image shown, whose device
+    pixels are not all black (when in black), their colour (when in colours, a dict of (x, y)
+    to colours) or background."""
+    pixel = shown.load()
     wrong = []
     colours = colours or {}
-    for y in range(INTERIOR[1]):
-        for x in range(INTERIOR[0]):
-            want = colours.get((x, y), b"\0\0\0" if (x, y) in black else background)
+    for y in range(size[1]):
+        for x in range(size[0]):
+            want = colours.get((x, y), BLACK if (x, y) in black else background)
             for dy in range(scale):
                 for dx in range(scale):
-                    at = 3 * ((origin[1] + y * scale + dy) * width + origin[0] + x * scale + dx)
-                    if rgb[at:at + 3] != want:
+                    if pixel[origin[0] + x * scale + dx, origin[1] + y * scale + dy] != want:
                         wrong.append((x, y))
     return wrong
 
@@ -423,14 +421,15 @@ def wait_for_canvas(desktop, origin, black, background=None, colours=None):
     if not desktop.sharp:
         return background
     scale = desktop.scale
+    size = desktop.layout.interior
     last = []
 
     def shows():
-        width, _, rgb = desktop.screenshot()
-        at = 3 * ((origin[1] + (INTERIOR[1] - 1) * scale) * width + origin[0])  # bottom-left
-        shown = background if background is not None else rgb[at:at + 3]
-        last[:] = mismatches(width, rgb, origin, scale, black, shown, colours)
-        return shown if not last and shown != b"\0\0\0" else None
+        shot = desktop.screenshot()
+        bottom_left = shot.getpixel((origin[0], origin[1] + (size[1] - 1) * scale))
+        shown = background if background is not None else bottom_left
+        last[:] = mismatches(shot, origin, scale, size, black, shown, colours)
+        return shown if not last and shown != BLACK else None
 
     try:
         return wait_until("the canvas to show the Bitfile", shows)
@@ -441,8 +440,8 @@ def wait_for_canvas(desktop, origin, black, background=None, colours=None):
 def write_bmp(writer, path, size, background, colours):
     """A 24-bit BMP of size pixels in background, with the colours dict's pixels, written by the
     tests' own BMP writer (write_bmp.cpp): writer(*arguments) runs that program."""
-    writer(path, str(size[0]), str(size[1]), background.hex(),
-           *(f"{x},{y}={rgb.hex()}" for (x, y), rgb in colours.items()))
+    writer(path, str(size[0]), str(size[1]), bytes(background).hex(),
+           *(f"{x},{y}={bytes(rgb).hex()}" for (x, y), rgb in colours.items()))
 
 
 def find_bmp_writer(program, given):
@@ -458,25 +457,30 @@ def find_bmp_writer(program, given):
 
 
 def read_bmp_pixels(path):
-    """A BMP file's size and pixels, read through ImageMagick."""
-    ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True, check=True,
-                         timeout=WAIT_SECONDS).stdout
-    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
-    return (int(match.group(1)), int(match.group(2))), ppm[match.end():]
+    """A BMP file as an RGB image, read by Pillow."""
+    with Image.open(path) as image:
+        if image.format != "BMP":
+            raise Failure(f"{path} is a {image.format} file, not a BMP")
+        return image.convert("RGB")
 
 
-def check_bmp(path, black, background):
-    """The BMP shows the black pixels over background, or when that is None over whatever
-    colour other than black its bottom-left pixel has."""
-    size, rgb = read_bmp_pixels(path)
-    if size != INTERIOR:
-        raise Failure(f"the saved BMP is {size}, not {INTERIOR}")
+def same_pixels(path, other):
+    """Whether two BMP files hold the same size and pixels."""
+    first, second = read_bmp_pixels(path), read_bmp_pixels(other)
+    return first.size == second.size and first.tobytes() == second.tobytes()
+
+
+def check_bmp(path, size, black, background):
+    """The BMP is size = (width, height) pixels showing the black pixels over background, or
+    when that is None over whatever colour other than black its bottom-left pixel has."""
+    image = read_bmp_pixels(path)
+    if image.size != size:
+        raise Failure(f"the saved BMP is {image.size}, not {size}")
     if background is None:
-        at = 3 * (INTERIOR[0] * (INTERIOR[1] - 1))
-        background = rgb[at:at + 3]
-        if background == b"\0\0\0":
+        background = image.getpixel((0, size[1] - 1))
+        if background == BLACK:
             raise Failure("the saved BMP's background is black")
-    wrong = mismatches(INTERIOR[0], rgb, (0, 0), 1, black, background)
+    wrong = mismatches(image, (0, 0), 1, size, black, background)
     if wrong:
         raise Failure(f"{len(wrong)} pixels of the saved BMP wrong, first {wrong[:5]}")
 
@@ -628,11 +632,12 @@ def convert_and_close(session, origin, black, background, workdir, original, wri
     blue shown as it is (written by writer, see write_bmp; left out when it is None), and the
     window closed."""
     desktop = session.desktop
+    interior = desktop.layout.interior
     print("Bitfile -> BMP")
     saved_bmp = os.path.join(workdir, "copy.bmp")
     session.choose("s", "Save As", saved_bmp)
     wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
-    check_bmp(saved_bmp, black, background)
+    check_bmp(saved_bmp, interior, black, background)
 
     print("BMP -> Bitfile")
     session.choose("o", "Open", saved_bmp)
@@ -648,13 +653,13 @@ def convert_and_close(session, origin, black, background, workdir, original, wri
         return
     print("a BMP in colour")
     # Red, green and blue each where they are, so swapped channels show.
-    colours = {(1, 1): b"\xff\0\0", (3, 1): b"\0\xff\0", (5, 1): b"\0\0\xff",
-               (INTERIOR[0] - 1, INTERIOR[1] - 2): b"\xff\0\0"}
+    colours = {(1, 1): (255, 0, 0), (3, 1): (0, 255, 0), (5, 1): (0, 0, 255),
+               (interior[0] - 1, interior[1] - 2): (255, 0, 0)}
     coloured = os.path.join(workdir, "colours.bmp")
-    write_bmp(writer, coloured, INTERIOR, b"\xff\xff\xff", colours)
+    write_bmp(writer, coloured, interior, WHITE, colours)
     session.choose("o", "Open", coloured)
     try:
-        wait_for_canvas(desktop, origin(), set(), b"\xff\xff\xff", colours)
+        wait_for_canvas(desktop, origin(), set(), WHITE, colours)
     except Failure as failure:
         raise Failure(f"the colour BMP: {failure}") from None
     if not desktop.sharp:
@@ -663,6 +668,11 @@ def convert_and_close(session, origin, black, background, workdir, original, wri
         saved = os.path.join(workdir, "colours copy.bmp")
         session.choose("s", "Save As", saved)
         wait_until("the colour BMP saved", lambda: os.path.exists(saved)
-                   and read_bmp_pixels(saved) == read_bmp_pixels(coloured))
+                   and same_pixels(saved, coloured))
 
     session.close()
+
+
+if __name__ == "__main__":
+    print(__doc__)
+    sys.exit(0 if sys.argv[1:] in ([], ["-h"], ["--help"]) else 2)
