@@ -20,10 +20,11 @@ class PictureBox {
  public:
   // The colours the control takes from the browser, each a CSS system colour the page reads
   // out: the canvas's background (as the window's description names it) and the edge's outer
-  // and inner lines, top-left and bottom-right.
+  // and inner lines, top-left and bottom-right. The edge's are current CSS system colours:
+  // browsers draw the deprecated 3-D ones (ButtonShadow, ThreeDLight...) flat or black.
   enum Role { kBackground, kOuterTopLeft, kOuterBottomRight, kInnerTopLeft, kInnerBottomRight };
   static constexpr std::array<std::string_view, 5> kCssColours = {
-      "HighlightText", "ButtonShadow", "ButtonHighlight", "ThreeDDarkShadow", "ThreeDLight"};
+      "HighlightText", "GrayText", "Canvas", "CanvasText", "ButtonFace"};
   using Colours = std::array<Colour, kCssColours.size()>;
 
   explicit PictureBox(const Colours& colours);
