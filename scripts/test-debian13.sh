@@ -13,7 +13,7 @@
 # machine's. All are unmounted when it ends, however it ends.
 #
 # Usage: scripts/test-debian13.sh [CTEST_OPTION...]   (as for scripts/test.sh; DOTLOOM_ASAN,
-#        DOTLOOM_WINDOWS and DOTLOOM_FUZZ_SECONDS are passed on)
+#        DOTLOOM_WINDOWS, DOTLOOM_WEB and DOTLOOM_FUZZ_SECONDS are passed on)
 set -euo pipefail
 # --help prints the comment above and stops before building or running anything.
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then sed -n '4,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; fi
@@ -80,7 +80,7 @@ echo "Debian $(cat "$root/etc/debian_version"), tree $(git rev-parse --short HEA
 
 environment=(HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
   LANG=C.UTF-8 TERM="${TERM:-dumb}")
-for name in DOTLOOM_ASAN DOTLOOM_WINDOWS DOTLOOM_FUZZ_SECONDS; do
+for name in DOTLOOM_ASAN DOTLOOM_WINDOWS DOTLOOM_WEB DOTLOOM_FUZZ_SECONDS; do
   [[ -n ${!name:-} ]] && environment+=("$name=${!name}")
 done
 chroot "$root" /usr/bin/env -i "${environment[@]}" \
