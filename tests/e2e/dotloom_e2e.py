@@ -24,10 +24,9 @@ program through the given emulator (qemu-user for an arm64 build on an x86-64 ma
 the window sizes program and the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the
 one beside the program's build) with it.
 
---fat saves everything on a FAT file system of the test's own, as on SD cards and USB sticks: an
-image file in the test's folder, mounted with fusefat (exit status 77, skipped, where FUSE may
-not mount it). There the Bitfile is saved over a longer file, whose bytes past it must stay, and
-a BMP over a larger one as well as under a new name.
+--fat saves all on a FAT image of the test's own (as on SD cards), mounted with fusefat (status 77
+where FUSE cannot), and there also a Bitfile over a longer file, whose end must stay, and a BMP
+over a larger one.
 """
 
 import argparse
@@ -120,12 +119,12 @@ def fat_folder(workdir):
     with open(image, "wb") as file:
         file.truncate(32 << 20)
     subprocess.run(["mkfs.vfat", image], check=True, capture_output=True, timeout=WAIT_SECONDS)
-    with open(os.path.join(workdir, "fat.log"), "wb") as log:
-        if not os.path.exists("/dev/fuse") or subprocess.run(
-                ["fusefat", "-o", "rw+", image, folder], stdin=subprocess.DEVNULL, stdout=log,
-                stderr=log, timeout=WAIT_SECONDS).returncode != 0:
-            print("SKIPPED: FUSE may not mount a FAT image here", file=sys.stderr)
-            raise SystemExit(77)
+    mount = os.path.exists("/dev/fuse") and subprocess.run(
+        ["fusefat", "-o", "rw+", image, folder], capture_output=True, text=True,
+        timeout=WAIT_SECONDS)
+    if not mount or mount.returncode != 0:
+        print(f"SKIPPED: FUSE cannot mount a FAT image here {mount and mount.stderr}")
+        raise SystemExit(77)
     try:
         yield folder
     finally:
@@ -224,7 +223,7 @@ def main():
                 find_bmp_writer(args.program, args.bmp_writer),
                 os.path.abspath(args.window_sizes), workdir, args.wayland, fat)
 
-    return report(test, prefix="dotloom-e2e-")
+    return report(test, OSError, prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

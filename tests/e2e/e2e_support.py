@@ -488,20 +488,15 @@ def check_bmp(path, size, black, background):
 def wait_for_bmp(path, size, black, background):
     """Waits until the BMP at path passes check_bmp: where no unnamed file can be made (FAT),
     the save creates its name before it writes the bytes."""
-    why = []
-
     def passes():
-        try:
-            check_bmp(path, size, black, background)
-            return True
-        except (Failure, OSError) as failure:
-            why[:] = [failure]
-            return False
+        with contextlib.suppress(Failure, OSError):
+            return check_bmp(path, size, black, background) or True
 
     try:
         wait_until(os.path.basename(path), passes)
     except Failure:
-        raise Failure(f"{os.path.basename(path)}: {why and why[0]}") from None
+        check_bmp(path, size, black, background)  # says why
+        raise
 
 
 def read(path):
@@ -612,18 +607,16 @@ class Session:
         raise Failure(f"the {title!r} dialog did not take {path}")
 
     def replace(self, key, title, path):
-        """Saves over the existing file at path: Qt asks first, in a message with the dialog's
-        own title whose default is No, so y answers it. Returns are pressed as choose says."""
+        """Saves over the file at path. Qt asks first, in a message of the dialog's title whose
+        default is No, so y answers it; Returns are pressed as choose says."""
         dialog = self.open_dialog(key, title)
         self.desktop.type_text(self.typed(path))
         for _ in range(4):
             self.desktop.key("Return")
-            try:
+            with contextlib.suppress(Failure):
                 message = wait_until("the question", lambda: [
                     w for w in self.desktop.visible_windows(title) if w != dialog], 1.5)[0]
                 break
-            except Failure:
-                pass
         else:
             raise Failure(f"the {title!r} dialog did not ask whether to replace {path}")
         self.desktop.focus(message)
