@@ -6,7 +6,7 @@ xdotool, or with --wayland on its own headless sway, driven with wtype, through 
 access keys and the real file dialogs.
 
     dotloom_e2e.py PROGRAM [--scale FACTOR] [--wayland QT_VERSION] [--screenshot OUT.png]
-                   [--emulator EMULATOR] [--bmp-writer DOTLOOM_WRITE_BMP]
+                   [--emulator EMULATOR] [--bmp-writer DOTLOOM_WRITE_BMP] [--fat]
                    --window-sizes DOTLOOM_WINDOW_SIZES
 
 --scale sets the screen's scale the way a desktop does for Qt (QT_SCREEN_SCALE_FACTORS under X,
@@ -23,9 +23,14 @@ which must end the program at once. Every wait is bounded. --emulator starts a c
 program through the given emulator (qemu-user for an arm64 build on an x86-64 machine), and
 the window sizes program and the tests' BMP writer (tests/e2e/write_bmp.cpp, by default the
 one beside the program's build) with it.
+
+--fat saves all on a FAT image of the test's own (as on SD cards), mounted with fusefat (status 77
+where FUSE cannot), and there also a Bitfile over a longer file, whose end must stay, and a BMP
+over a larger one.
 """
 
 import argparse
+import contextlib
 import os
 import subprocess
 import sys
@@ -33,10 +38,11 @@ import sys
 sys.dont_write_bytecode = True  # the test writes into temporary folders only
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bitfile_art  # noqa: E402
+from PIL import Image  # noqa: E402
 from e2e_support import (WAIT_SECONDS, Desktop, Failure, Session,  # noqa: E402
-                         convert_and_close, find_bmp_writer, pixel_scale,
+                         WHITE, convert_and_close, find_bmp_writer, pixel_scale,
                          print_log_tail, read, read_layout, report, start_sway, start_xvfb, stop,
-                         wait_for_canvas, wait_for_contents, wait_for_interior)
+                         wait_for_bmp, wait_for_canvas, wait_for_contents, wait_for_interior)
 
 
 def qt_env(**settings):
@@ -104,7 +110,28 @@ def check_place(layout, window, interior, n, whole):
                       f"right and bottom, not {want}")
 
 
-def run(program, scale, screenshot, emulator, bmp_writer, window_sizes, workdir, wayland):
+@contextlib.contextmanager
+def fat_folder(workdir):
+    """The root of a FAT image in workdir, mounted while the test runs and unmounted whatever
+    happens (lazily, should a killed program's file still be open)."""
+    image, folder = os.path.join(workdir, "fat.img"), os.path.join(workdir, "fat")
+    os.mkdir(folder)
+    with open(image, "wb") as file:
+        file.truncate(32 << 20)
+    subprocess.run(["mkfs.vfat", image], check=True, capture_output=True, timeout=WAIT_SECONDS)
+    mount = os.path.exists("/dev/fuse") and subprocess.run(
+        ["fusefat", "-o", "rw+", image, folder], capture_output=True, text=True,
+        timeout=WAIT_SECONDS)
+    if not mount or mount.returncode != 0:
+        print(f"SKIPPED: FUSE cannot mount a FAT image here {mount and mount.stderr}")
+        raise SystemExit(77)
+    try:
+        yield folder
+    finally:
+        subprocess.run(["fusermount", "-u", "-z", folder], check=True, timeout=WAIT_SECONDS)
+
+
+def run(program, scale, screenshot, emulator, bmp_writer, window_sizes, workdir, wayland, fat):
     layout = read_layout(lambda: subprocess.run(
         [*emulator, window_sizes], capture_output=True, text=True, check=True,
         timeout=WAIT_SECONDS).stdout)
@@ -144,15 +171,27 @@ def run(program, scale, screenshot, emulator, bmp_writer, window_sizes, workdir,
         if screenshot:
             desktop.save_screenshot(screenshot, *window)
 
-        saved_bit = os.path.join(workdir, "copy.bit")
-        session.choose("s", "Save As", saved_bit)
-        wait_for_contents(saved_bit, read(original),
+        folder = fat or workdir
+        saved_bit = os.path.join(folder, "copy.bit")
+        longer = bytes(range(200)) * 3 if fat else b""
+        if fat:
+            with open(saved_bit, "wb") as file:
+                file.write(longer)
+        (session.replace if fat else session.choose)("s", "Save As", saved_bit)
+        wait_for_contents(saved_bit, read(original) + longer[bitfile_art.SIZE:],
                           "the saved Bitfile differs from the one opened")
+        if fat:
+            over = os.path.join(folder, "over.bmp")
+            Image.new("RGB", (200, 100), WHITE).save(over)
+            session.replace("s", "Save As", over)
+            wait_for_bmp(over, layout.interior, black, background)
 
         writer = bmp_writer and (lambda *arguments: subprocess.run(
             [*emulator, bmp_writer, *arguments], check=True, timeout=WAIT_SECONDS))
-        convert_and_close(session, lambda: origin, black, background, workdir, original, writer)
+        convert_and_close(session, lambda: origin, black, background, folder, original, writer)
         session = None
+        if fat and read(over) != read(os.path.join(folder, "copy.bmp")):
+            raise Failure("the BMP saved over a larger one differs from the one saved new")
     except BaseException:
         for log in ("dotloom.log", "xvfb.log", "sway.log"):
             print_log_tail(os.path.join(workdir, log), sys.stderr)
@@ -174,12 +213,17 @@ def main():
     parser.add_argument("--emulator", action="append", default=[])
     parser.add_argument("--bmp-writer")
     parser.add_argument("--window-sizes", required=True)
+    parser.add_argument("--fat", action="store_true")
     args = parser.parse_args()
-    return report(lambda workdir: run(os.path.abspath(args.program), args.scale,
-                                      args.screenshot and os.path.abspath(args.screenshot),
-                                      args.emulator, find_bmp_writer(args.program, args.bmp_writer),
-                                      os.path.abspath(args.window_sizes), workdir, args.wayland),
-                  prefix="dotloom-e2e-")
+
+    def test(workdir):
+        with fat_folder(workdir) if args.fat else contextlib.nullcontext() as fat:
+            run(os.path.abspath(args.program), args.scale,
+                args.screenshot and os.path.abspath(args.screenshot), args.emulator,
+                find_bmp_writer(args.program, args.bmp_writer),
+                os.path.abspath(args.window_sizes), workdir, args.wayland, fat)
+
+    return report(test, OSError, prefix="dotloom-e2e-")
 
 
 if __name__ == "__main__":

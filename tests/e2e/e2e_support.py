@@ -485,6 +485,20 @@ def check_bmp(path, size, black, background):
         raise Failure(f"{len(wrong)} pixels of the saved BMP wrong, first {wrong[:5]}")
 
 
+def wait_for_bmp(path, size, black, background):
+    """Waits until the BMP at path passes check_bmp: where no unnamed file can be made (FAT),
+    the save creates its name before it writes the bytes."""
+    def passes():
+        with contextlib.suppress(Failure, OSError):
+            return check_bmp(path, size, black, background) or True
+
+    try:
+        wait_until(os.path.basename(path), passes)
+    except Failure:
+        check_bmp(path, size, black, background)  # says why
+        raise
+
+
 def read(path):
     with open(path, "rb") as file:
         return file.read()
@@ -592,6 +606,23 @@ class Session:
                     pass
         raise Failure(f"the {title!r} dialog did not take {path}")
 
+    def replace(self, key, title, path):
+        """Saves over the file at path. Qt asks first, in a message of the dialog's title whose
+        default is No, so y answers it; Returns are pressed as choose says."""
+        dialog = self.open_dialog(key, title)
+        self.desktop.type_text(self.typed(path))
+        for _ in range(4):
+            self.desktop.key("Return")
+            with contextlib.suppress(Failure):
+                message = wait_until("the question", lambda: [
+                    w for w in self.desktop.visible_windows(title) if w != dialog], 1.5)[0]
+                break
+        else:
+            raise Failure(f"the {title!r} dialog did not ask whether to replace {path}")
+        self.desktop.focus(message)
+        self.desktop.key("y")
+        self.wait_closed(title)
+
     def cancel(self, key, title):
         self.open_dialog(key, title)
         self.desktop.key("Escape")
@@ -636,8 +667,7 @@ def convert_and_close(session, origin, black, background, workdir, original, wri
     print("Bitfile -> BMP")
     saved_bmp = os.path.join(workdir, "copy.bmp")
     session.choose("s", "Save As", saved_bmp)
-    wait_until("copy.bmp", lambda: os.path.exists(saved_bmp))
-    check_bmp(saved_bmp, interior, black, background)
+    wait_for_bmp(saved_bmp, interior, black, background)
 
     print("BMP -> Bitfile")
     session.choose("o", "Open", saved_bmp)
