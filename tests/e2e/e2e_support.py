@@ -589,8 +589,8 @@ class Session:
     def choose(self, key, title, path):
         """Types path into the dialog and presses Enter until the dialog is gone: a Return
         taken by the name box's completion list only closes that list, and one that meets the
-        dialog's question (replace an existing file?) answers it with its default, yes. The
-        path is typed again over the name box's text once, for keys lost as open_dialog says;
+        dialog's question (replace an existing file?) answers it with its default: yes in the
+        Windows dialog, no in Qt's (replace answers yes there). The path is typed again over the name box's text once, for keys lost as open_dialog says;
         an even number of Returns leaves no message about a mistyped name open by then."""
         self.open_dialog(key, title)
         for attempt in range(2):
