@@ -6,7 +6,8 @@
 # package names its libraries; that packing again gives the same bytes, every time stamp in
 # it the release's (or SOURCE_DATE_EPOCH's) and its archives sorted; and that lintian,
 # appstreamcli and desktop-file-validate find nothing wrong. Lintian fails it on any error or
-# warning; on a hardened build (the release preset) also on any hardening tag at all.
+# warning; on a hardened build (the release preset) also on any hardening tag, an override
+# that a newer lintian no longer needs aside.
 #   check_package.sh BUILD_DIR [CMAKE] [CPACK]
 set -euo pipefail
 usage() { sed -n '4,10s/^# \{0,1\}//p' "$0"; }
@@ -104,7 +105,7 @@ status=0
 lintian --fail-on error,warning --display-info "${debs[0]}" >"$work/lintian.log" 2>&1 || status=$?
 cat "$work/lintian.log"
 [[ $status -eq 0 ]] || fail "lintian found errors or warnings"
-if grep -q '^DOTLOOM_HARDEN:BOOL=ON$' "$build/CMakeCache.txt" && grep -q 'hardening-' "$work/lintian.log"; then
+if grep -q '^DOTLOOM_HARDEN:BOOL=ON$' "$build/CMakeCache.txt" && grep -qE '^[A-Z]: [^ ]+: hardening-' "$work/lintian.log"; then
   fail "a hardened build without all of Debian's hardening"
 fi
 echo "1 passed, 0 failed"
