@@ -10,7 +10,7 @@
 # that a newer lintian no longer needs aside.
 #   check_package.sh BUILD_DIR [CMAKE] [CPACK]
 set -euo pipefail
-usage() { sed -n '4,10s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '4,11s/^# \{0,1\}//p' "$0"; }
 if [[ ${1:-} == -h || ${1:-} == --help ]]; then usage; exit 0; fi
 [[ $# -ge 1 ]] || { usage >&2; exit 2; }
 build=$1
