@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -561,28 +560,6 @@ TEST(SaveFileWin32Test, SwapIsFlushedFirstAndUndoneWhenItFails) {
   }
   EXPECT_EQ(ReadFile(dir / "new.bmp"), ByteVector{'c'}) << "the newcomer stays";
   EXPECT_EQ(EntriesIn(dir.path()), 1);
-}
-
-// A disk with room for the picture but not for a second copy beside the old one: the save
-// writes the old file in place, as the Linux build does. Run through small_disk.sh, which
-// gives the test a small disk of its own.
-TEST(SaveFileWin32Test, SmallDiskWithRoomForOneCopy) {
-  const char* disk = std::getenv("DOTLOOM_SMALL_DISK");
-  if (disk == nullptr) GTEST_SKIP() << "needs the small disk of small_disk.sh";
-  const fs::path folder = fs::path(disk) / "one-copy";
-  fs::create_directory(folder);
-  // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
-  const fs::path target = folder / "t.bmp";
-  WriteFile(target, ByteVector(48 * 1024, 0x0B));
-  ASSERT_EQ(ReadFile(target).size(), 48U * 1024);
-  ByteVector new_bytes(40 * 1024);
-  for (std::size_t i = 0; i < new_bytes.size(); ++i) new_bytes[i] = static_cast<std::uint8_t>(i);
-  SaveFile(target, new_bytes, SaveRule::kReplaceWhole);
-  EXPECT_EQ(ReadFile(target), new_bytes);
-  EXPECT_EQ(EntriesIn(folder), 1) << "nothing left beside it";
-  // A new file that does not fit fails whole and leaves nothing.
-  EXPECT_THROW(SaveFile(folder / "new.bmp", new_bytes, SaveRule::kReplaceWhole), std::system_error);
-  EXPECT_EQ(EntriesIn(folder), 1);
 }
 
 }  // namespace
