@@ -36,17 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing;
 
-TEST(SaveFileTest, ReplacesContentAndKeepsTheFileMode) {
-  TempDir dir;
-  WriteFile(dir / "a.bmp", ByteVector(100, 1));
-  fs::permissions(dir / "a.bmp", fs::perms::owner_read | fs::perms::owner_write);
-  SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
-  EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
-  EXPECT_EQ(fs::status(dir / "a.bmp").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary file is left behind";
-}
-
 TEST(SaveFileTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
   TempDir dir;
   fs::create_directory(dir / "real");
