@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sched.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -20,7 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -37,17 +35,6 @@ namespace dotloom {
 namespace {
 namespace fs = std::filesystem;
 using namespace testing;
-
-TEST(SaveFileTest, ReplacesContentAndKeepsTheFileMode) {
-  TempDir dir;
-  WriteFile(dir / "a.bmp", ByteVector(100, 1));
-  fs::permissions(dir / "a.bmp", fs::perms::owner_read | fs::perms::owner_write);
-  SaveFile(dir / "a.bmp", ByteVector{1, 2, 3}, SaveRule::kReplaceWhole);
-  EXPECT_EQ(ReadFile(dir / "a.bmp"), (ByteVector{1, 2, 3}));
-  EXPECT_EQ(fs::status(dir / "a.bmp").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(EntriesIn(dir.path()), 1) << "no temporary file is left behind";
-}
 
 TEST(SaveFileTest, WritesThroughASymbolicLinkAndKeepsTheLink) {
   TempDir dir;
@@ -134,10 +121,6 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
     Check(::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0,
           std::string("setxattr ") + name);
   };
-  // 64 KiB: the old 48 KiB file and the new 40 KiB one do not fit side by side.
-  const auto small_disk = [](const fs::path& folder) {
-    Check(::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0, "mount tmpfs");
-  };
   using Setup = std::function<void(const fs::path& folder, const fs::path& file)>;
   struct Case {
     const char* name;
@@ -204,24 +187,6 @@ TEST(SaveFileTest, SavingOverAFileKeepsWhatItWas) {
                "bind mount");
        },
        0, true},
-      {"a disk with room for one copy only", false, true,
-       [&](const fs::path& folder, const fs::path& file) {
-         small_disk(folder);
-         WriteFile(file, ByteVector(48 * 1024, 0x0B));
-       },
-       0, true},
-      {"two links, a small old file and a full disk", false, true,
-       [&](const fs::path& folder, const fs::path& file) {
-         // Written in place, the new 40 KiB do not fit: nothing of the old file may change.
-         small_disk(folder);
-         WriteFile(file, ByteVector(8 * 1024, 0x0B));
-         fs::create_hard_link(file, folder / "second.bmp");
-         std::ofstream filler(folder / "filler", std::ios::binary);
-         const char block[4096] = {};
-         while (filler.write(block, sizeof block) && filler.flush()) {
-         }
-       },
-       ENOSPC, true},
       {"the user's own setuid file", true, false,
        [&](const fs::path& folder, const fs::path& file) {
          own(folder, kNobody, kNogroup, 0755);
@@ -455,66 +420,6 @@ TEST(SaveFileTest, WhatIsSwappedInDuringASaveIsNeverReplaced) {
     // file can stay under the other program's name: never is a byte of either lost.
     EXPECT_GE(regular, 1);
   }
-}
-
-// What is not a regular file is refused before it is opened: inotify sees every open of
-// a node (an O_PATH look at it is not one), and a kernel file on proc or sysfs is refused
-// although it looks regular. A blocking open of the FIFO, which has no writer, would hang
-// here for ever; the test runner's timeout would catch it.
-// Neither reading nor either save opens what is not a regular file, and a save makes nothing
-// beside it: every row of the hostile table, and more that only this layer sees.
-TEST(RegularFileTest, WhatIsNotARegularFileIsNeverOpened) {
-  TempDir dir;
-  const HostilePaths hostile(dir.path(), "bit");
-  std::vector<HostilePath> rows(hostile.begin(), hostile.end());
-  // Kernel files picked so that not even a faulty build could change the machine through
-  // them: read-only ones, and this process's own name (the table's /proc rows).
-  if (fs::exists("/sys/kernel/uevent_seqnum")) {
-    fs::create_symlink("/sys/kernel/uevent_seqnum", dir / "sys-file");
-    rows.push_back({"a sysfs file", dir / "sys-file"});
-  }
-  if (!PrivateDevice(dir.path(), "null", "null").empty()) {
-    fs::create_symlink("null", dir / "null.bmp");
-    rows.push_back({"a private null device", dir / "null"});
-    rows.push_back({"a link to a private null device", dir / "null.bmp"});
-  }
-  // The names that reach a pipe, a mailslot or a stream on Windows are ordinary names here;
-  // a FIFO under each is refused all the same.
-  fs::create_directories(dir / "?" / "pipe");
-  for (const char* windows_name : {"\\\\?\\pipe\\a.bit", "?/pipe/c.bmp", "\\??\\pipe\\d.bit",
-                                   "\\\\?\\GLOBALROOT\\Device\\NamedPipe\\e.bit",
-                                   "\\\\.\\pipe\\f.bit", "\\\\?\\mailslot\\m.bit", "p.bmp:s.bmp"}) {
-    ASSERT_EQ(::mkfifo((dir / windows_name).c_str(), 0600), 0) << windows_name;
-    rows.push_back({windows_name, dir / windows_name});
-  }
-  const int descriptors = OpenDescriptorCount();
-  const int entries = EntriesIn(dir.path());
-  for (const HostilePath& row : rows) {
-    SCOPED_TRACE(row.what);
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    // Only what exists can be watched for an open.
-    const bool watched = ::inotify_add_watch(watch, row.path.c_str(), IN_OPEN) >= 0;
-    if (row.refused_for_reading) {
-      EXPECT_THROW(RegularFile::OpenForReading(row.path), std::system_error);
-    }
-    if (row.refused_for_writing) {
-      for (const SaveRule rule : {SaveRule::kOverwriteStart, SaveRule::kReplaceWhole}) {
-        EXPECT_THROW(SaveFile(row.path, ByteVector{5}, rule), std::system_error);
-      }
-    }
-    char events[4096];
-    if (watched) {
-      EXPECT_LT(::read(watch, events, sizeof events), 0) << "opened";
-    }
-    ::close(watch);
-  }
-  for (const fs::path& device : hostile.devices()) {
-    EXPECT_TRUE(fs::is_character_file(device)) << "a device must never be replaced";
-  }
-  EXPECT_FALSE(hostile.SocketReached()) << "a command connected";
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
-  EXPECT_EQ(EntriesIn(dir.path()), entries) << "nothing made beside them";
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Copyright (c) 2026 The Dotloom authors
 # Runs a command in a mount namespace of its own with a small disk: a tmpfs of KIB KiB,
-# whose folder the command finds in $DOTLOOM_SMALL_DISK (as a Wine path, Z:\...). The
-# machine's own mounts are never touched, and the disk goes with the namespace.
+# whose folder the command finds in $DOTLOOM_SMALL_DISK (a Wine program puts Z: before it).
+# The machine's own mounts are never touched, and the disk goes with the namespace.
 #
 #   small_disk.sh KIB COMMAND [ARGUMENTS...]
 #
@@ -26,5 +26,5 @@ shift
 disk="$(mktemp -d "${TMPDIR:-/tmp}/dotloom-small-disk-XXXXXX")"
 trap 'umount "$disk" 2>/dev/null || true; rmdir "$disk"' EXIT
 mount -t tmpfs -o "size=${size}k,mode=0755" tmpfs "$disk"
-export DOTLOOM_SMALL_DISK="Z:${disk//\//\\}"
+export DOTLOOM_SMALL_DISK="$disk"
 "$@"
