@@ -127,15 +127,7 @@ std::uint64_t RegularFile::Size() const {
 }
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-  std::size_t total = 0;
-  while (total < buffer.size()) {
-    const ssize_t got = ::pread(file_.get(), buffer.data() + total, buffer.size() - total,
-                                static_cast<off_t>(offset + total));
-    if (got < 0) ThrowErrno("read");
-    if (got == 0) break;  // end of file
-    total += static_cast<std::size_t>(got);
-  }
-  return total;
+  return posix::ReadAllAt(file_.get(), buffer, offset);
 }
 
 void RegularFile::Close() {
