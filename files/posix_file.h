@@ -5,12 +5,8 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 
 #include "base/system_error.h"
@@ -31,20 +27,6 @@ void RequireRegular(int fd, const struct stat& status, const std::string& name);
 // Opens, with flags, exactly the file that the O_PATH descriptor `located` names.
 UniqueFile Reopen(int located, const struct stat& status, const std::filesystem::path& path,
                   int flags);
-
-// Reads from offset until buffer is full or the file ends: the count read. Inline, as the
-// page's file layer reads its memory files with it too.
-inline std::size_t ReadAllAt(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
-  std::size_t total = 0;
-  while (total < buffer.size()) {
-    const ssize_t got = ::pread(fd, buffer.data() + total, buffer.size() - total,
-                                static_cast<off_t>(offset + total));
-    if (got < 0) ThrowErrno("read");
-    if (got == 0) break;  // end of file
-    total += static_cast<std::size_t>(got);
-  }
-  return total;
-}
 
 // Follows symbolic links in the last component, so that a replaced link stays a link.
 std::filesystem::path FollowLinks(std::filesystem::path path);

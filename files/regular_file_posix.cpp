@@ -127,7 +127,15 @@ std::uint64_t RegularFile::Size() const {
 }
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-  return posix::ReadAllAt(file_.get(), buffer, offset);
+  std::size_t total = 0;
+  while (total < buffer.size()) {
+    const ssize_t got = ::pread(file_.get(), buffer.data() + total, buffer.size() - total,
+                                static_cast<off_t>(offset + total));
+    if (got < 0) ThrowErrno("read");
+    if (got == 0) break;  // end of file
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
 }
 
 void RegularFile::Close() {
