@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
-// The file layer in a web page. The program sees one file system, emscripten's own, held in
-// memory; a file the user picked in the browser is an empty entry there that the page has
-// given a "dotloomPicked" object: a Blob to read from and a save(bytes, keepRest) to write
-// through. Reading a picked file asks the Blob for a block around the bytes asked for, so a
-// huge file is never read whole; the waits are carried by Asyncify, so the commands above stay
-// the same as on the desktop.
+// The file layer in a web page. A file the user picked in the browser is an entry of the
+// page's Module.dotloomPicked map, under the path the dialog answered: a Blob to read from,
+// or a save(bytes, keepRest) to write through. Where the program has emscripten's memory file
+// system (the tests under node) its regular files are read and saved too; the page itself is
+// built without one, so it starts sooner. A picked file is read in blocks around the bytes
+// asked for, so a huge file is never read whole; the waits are carried by Asyncify, so the
+// commands above stay the same as on the desktop.
 #include <emscripten.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -27,127 +26,173 @@ using posix::ThrowErrno;
 
 namespace {
 
+// What dotloom_read answers when the blocks fetched so far do not hold the bytes.
+constexpr double kNotHeld = -1;
+
 // clang-format off
-// The picked file's size, or -1 when fd reads a file of the memory file system.
-EM_JS(double, dotloom_picked_size, (int fd), {
-  const picked = FS.getStream(fd).node.dotloomPicked;
-  return picked && picked.blob ? picked.blob.size : -1;
+// Opens path for reading: its number in the page's table of open files, or a negative errno.
+EM_JS(int, dotloom_open, (const char* path, int enoent, int eisdir, int einval), {
+  const name = UTF8ToString(path);
+  const files = Module.dotloomFiles || (Module.dotloomFiles = {open: new Map(), next: 0});
+  const picked = Module.dotloomPicked && Module.dotloomPicked.get(name);
+  let file;
+  if (picked) {
+    if (!picked.blob) return -einval;
+    file = {blob: picked.blob, blocks: []};
+  } else {
+    if (typeof FS === 'undefined') return -enoent;
+    try {
+      const mode = FS.stat(name).mode;
+      if (FS.isDir(mode)) return -eisdir;
+      if (!FS.isFile(mode)) return -einval;
+      file = {stream: FS.open(name, 'r')};
+    } catch (e) {
+      return -(e.errno || einval);
+    }
+  }
+  files.open.set(files.next, file);
+  return files.next++;
 });
 
-// Copies what the block last fetched for fd holds of size bytes from offset into buffer:
-// the count, or -1 when the block does not hold them all (a block reaching the file's end
-// holds everything past it too: nothing).
-EM_JS(double, dotloom_read_block, (int fd, std::uint8_t* buffer, std::size_t size, double offset), {
-  const stream = FS.getStream(fd);
-  const block = stream.dotloomBlock;
-  if (!block || offset < block.start) return -1;
-  const end = block.start + block.bytes.length;
-  const complete = end === stream.node.dotloomPicked.blob.size;
-  if (offset + size > end && !(complete && offset <= end)) return -1;
-  const part = block.bytes.subarray(offset - block.start, Math.min(offset + size, end) - block.start);
-  HEAPU8.set(part, buffer);
-  return part.length;
+EM_JS(double, dotloom_file_size, (int id), {
+  const file = Module.dotloomFiles.open.get(id);
+  return file.blob ? file.blob.size : file.stream.node.node_ops.getattr(file.stream.node).size;
 });
 
-// Fetches the block of the picked file that holds size bytes from offset, and more bytes
-// beside them in the direction the reads go (a BMP stored bottom-up is read backwards), so
-// that the next reads find their bytes at once: 0, or -1 on failure. Blocks start at 64 KiB
-// and double up to block_size, so that a small file or a header costs a small read.
-EM_ASYNC_JS(int, dotloom_fetch_block, (int fd, std::size_t size, double offset, double block_size), {
+// Copies what the file holds of size bytes from offset into buffer: the count, kNotHeld when
+// the blocks fetched so far do not hold them, or -2 on failure.
+EM_JS(double, dotloom_read, (int id, std::uint8_t* buffer, std::size_t size, double offset), {
+  const file = Module.dotloomFiles.open.get(id);
   try {
-    const stream = FS.getStream(fd);
-    const blob = stream.node.dotloomPicked.blob;
-    const last = stream.dotloomBlock;
-    stream.dotloomFetches = (stream.dotloomFetches || 0) + 1;
-    const length = Math.max(size, Math.min(block_size, 32768 * Math.pow(2, stream.dotloomFetches)));
-    const start = last && offset < last.start ? Math.max(0, offset + size - length) : offset;
-    const bytes = new Uint8Array(await blob.slice(start, start + length).arrayBuffer());
-    stream.dotloomBlock = {start: start, bytes: bytes};
+    if (file.stream) return FS.read(file.stream, HEAPU8, buffer, size, offset);
+  } catch (e) {
+    return -2;
+  }
+  const end = file.blob.size;
+  if (offset >= end) return 0;
+  for (const block of file.blocks) {
+    const blockEnd = block.start + block.bytes.length;
+    if (offset >= block.start && (offset + size <= blockEnd || blockEnd === end)) {
+      HEAPU8.set(block.bytes.subarray(offset - block.start, Math.min(offset + size, blockEnd) - block.start), buffer);
+      return Math.min(size, blockEnd - offset);
+    }
+  }
+  return -1;
+});
+
+// Fetches blocks of a picked file until one holds size bytes from offset: 0, or -1 when the
+// browser refused. Every wait for the browser costs about a millisecond, so the first one
+// reads the file's start and its end together (a header, and the rows a picture stored
+// bottom-up shows), and a later one moves the second block in the direction the reads go.
+// The blocks are the only copies of the file's bytes: memory stays bounded by their sizes.
+EM_ASYNC_JS(int, dotloom_fetch, (int id, std::size_t size, double offset, double head, double block), {
+  try {
+    const file = Module.dotloomFiles.open.get(id);
+    const end = file.blob.size;
+    const slice = async (start, stop) => ({start: start, bytes: new Uint8Array(await file.blob.slice(start, stop).arrayBuffer())});
+    const holds = (held) => offset >= held.start && (offset + size <= held.start + held.bytes.length || held.start + held.bytes.length === end);
+    if (file.blocks.length === 0) {
+      file.blocks = end <= head + block ? [await slice(0, end)] : await Promise.all([slice(0, head), slice(end - block, end)]);
+      if (file.blocks.some(holds)) return 0;
+    }
+    const length = Math.max(size, block);
+    const start = offset < file.blocks[1].start ? Math.max(0, offset + size - length) : offset;
+    file.blocks[1] = await slice(start, start + length);
     return 0;
   } catch (e) {
     return -1;
+  }
+});
+
+EM_JS(int, dotloom_close, (int id), {
+  const file = Module.dotloomFiles.open.get(id);
+  Module.dotloomFiles.open.delete(id);
+  try {
+    if (file && file.stream) FS.close(file.stream);
+    return 1;
+  } catch (e) {
+    return 0;
   }
 });
 
 // Whether path names a picked file that saves. Asked first, so that a save to the memory
 // file system never waits, and a program built without Asyncify (the tests) still runs.
 EM_JS(int, dotloom_picked_saves, (const char* path), {
-  try {
-    const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
-    return picked && picked.save ? 1 : 0;
-  } catch (e) {
-    return 0;
-  }
+  const picked = Module.dotloomPicked && Module.dotloomPicked.get(UTF8ToString(path));
+  return picked && picked.save ? 1 : 0;
 });
 
 // Hands bytes to the picked file at path: 0 when saved, -1 when the browser refused.
 EM_ASYNC_JS(int, dotloom_save_picked,
             (const char* path, const std::uint8_t* bytes, std::size_t size, int keep_rest), {
   try {
-    const picked = FS.lookupPath(UTF8ToString(path)).node.dotloomPicked;
-    await picked.save(HEAPU8.slice(bytes, bytes + size), keep_rest !== 0);
+    await Module.dotloomPicked.get(UTF8ToString(path)).save(HEAPU8.slice(bytes, bytes + size), keep_rest !== 0);
     return 0;
   } catch (e) {
     return -1;
   }
 });
-// clang-format on
 
-// Only regular files, as on the desktop: a folder or a device of the memory file system is
-// refused before it is opened.
-void RequireRegular(const fs::path& path, bool may_be_missing) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    if (may_be_missing && errno == ENOENT) return;
-    ThrowErrno("open " + path.string());
+// Writes bytes from the start of a regular file of the memory file system, opened with
+// flags: 0, or a negative errno. Only regular files: a folder or a device is refused before
+// it is opened.
+EM_JS(int, dotloom_save_memory, (const char* path, const std::uint8_t* bytes, std::size_t size,
+                                 int flags, int enoent, int eisdir, int einval), {
+  if (typeof FS === 'undefined') return -enoent;
+  const name = UTF8ToString(path);
+  try {
+    let mode = null;
+    try {
+      mode = FS.stat(name).mode;
+    } catch (e) {
+      if (e.errno !== enoent) throw e;
+    }
+    if (mode !== null && FS.isDir(mode)) return -eisdir;
+    if (mode !== null && !FS.isFile(mode)) return -einval;
+    const stream = FS.open(name, flags, 438);
+    try {
+      FS.write(stream, HEAPU8, bytes, size, 0);
+    } finally {
+      FS.close(stream);
+    }
+    return 0;
+  } catch (e) {
+    return -(e.errno || einval);
   }
-  if (S_ISDIR(status.st_mode)) ThrowErrno(EISDIR, path.string());
-  if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, "not a regular file: " + path.string());
-}
+});
+// clang-format on
 
 }  // namespace
 
+bool CloseWebFile(int file) { return dotloom_close(file) != 0; }
+
 RegularFile RegularFile::OpenForReading(const fs::path& path) {
-  RequireRegular(path, false);
-  UniqueFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) ThrowErrno("open " + path.string());
-  return RegularFile(std::move(file));
+  const int file = dotloom_open(path.c_str(), ENOENT, EISDIR, EINVAL);
+  if (file < 0) ThrowErrno(-file, "open " + path.string());
+  return RegularFile(ReadHandle(file));
 }
 
 std::uint64_t RegularFile::Size() const {
-  const double picked = dotloom_picked_size(file_.get());
-  if (picked >= 0) return static_cast<std::uint64_t>(picked);
-  struct stat status {};
-  if (::fstat(file_.get(), &status) != 0) ThrowErrno("stat");
-  return static_cast<std::uint64_t>(status.st_size);
+  return static_cast<std::uint64_t>(dotloom_file_size(file_.get()));
 }
 
 std::size_t RegularFile::ReadAt(std::span<std::uint8_t> buffer, std::uint64_t offset) const {
-  if (dotloom_picked_size(file_.get()) >= 0) {
-    // Each wait for the browser costs about a millisecond, so reads go through a block of
-    // kBlockBytes: the 52 rows a large BMP shows come in one or two waits. The block is the
-    // only copy of the file's bytes held, so memory stays bounded whatever the file's size.
-    constexpr double kBlockBytes = 2 << 20;
-    const auto at = static_cast<double>(offset);
-    double got = dotloom_read_block(file_.get(), buffer.data(), buffer.size(), at);
-    if (got < 0) {
-      if (dotloom_fetch_block(file_.get(), buffer.size(), at, kBlockBytes) != 0) {
-        ThrowErrno(EIO, "read");
-      }
-      got = dotloom_read_block(file_.get(), buffer.data(), buffer.size(), at);
+  constexpr double kHeadBytes = 64 << 10;
+  constexpr double kBlockBytes = 2 << 20;
+  const auto at = static_cast<double>(offset);
+  double got = dotloom_read(file_.get(), buffer.data(), buffer.size(), at);
+  if (got == kNotHeld) {
+    if (dotloom_fetch(file_.get(), buffer.size(), at, kHeadBytes, kBlockBytes) != 0) {
+      ThrowErrno(EIO, "read");
     }
-    if (got < 0) ThrowErrno(EIO, "read");
-    return static_cast<std::size_t>(got);
+    got = dotloom_read(file_.get(), buffer.data(), buffer.size(), at);
   }
-  // A file in memory answers a read whole, up to its end, in one call.
-  const ssize_t got =
-      ::pread(file_.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
-  if (got < 0) ThrowErrno("read");
+  if (got < 0) ThrowErrno(EIO, "read");
   return static_cast<std::size_t>(got);
 }
 
 void RegularFile::Close() {
-  if (!file_.Close()) ThrowErrno("close");
+  if (!file_.Close()) ThrowErrno(EIO, "close");
 }
 
 void SaveFile(const fs::path& target, std::span<const std::uint8_t> bytes, SaveRule rule) {
@@ -158,19 +203,12 @@ void SaveFile(const fs::path& target, std::span<const std::uint8_t> bytes, SaveR
     }
     return;
   }
-  // The memory file system: nothing outside this page sees a file half written, so a whole
-  // replacement may write the file where it is.
-  RequireRegular(target, true);
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keep_rest ? 0 : O_TRUNC);
-  UniqueFile file(::open(target.c_str(), flags, 0666));
-  if (!file.valid()) ThrowErrno("open " + target.string());
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t written =
-        ::pwrite(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    if (written <= 0) ThrowErrno(written < 0 ? errno : EIO, "write " + target.string());
-    done += static_cast<std::size_t>(written);
-  }
-  if (!file.Close()) ThrowErrno("close " + target.string());
+  // The memory file system: nothing outside this program sees a file half written, so a
+  // whole replacement may write the file where it is.
+  const int flags = O_WRONLY | O_CREAT | (keep_rest ? 0 : O_TRUNC);
+  const int saved = dotloom_save_memory(target.c_str(), bytes.data(), bytes.size(), flags, ENOENT,
+                                        EISDIR, EINVAL);
+  if (saved < 0) ThrowErrno(-saved, "save " + target.string());
 }
 
 }  // namespace dotloom

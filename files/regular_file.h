@@ -12,6 +12,14 @@
 
 namespace dotloom {
 
+#ifdef __EMSCRIPTEN__
+// In a web page an open file is an entry of the page's own table (files/file_web.cpp).
+bool CloseWebFile(int file);
+using ReadHandle = UniqueHandle<HandleTraits<int, -1, &CloseWebFile>>;
+#else
+using ReadHandle = UniqueFile;
+#endif
+
 // A regular file opened for reading and closed on every way out (saves: save_file.h).
 //
 // Only regular files are accepted: a directory, FIFO, socket or device fails like a missing
@@ -34,9 +42,9 @@ class RegularFile {
   void Close();
 
  private:
-  explicit RegularFile(UniqueFile file) : file_(std::move(file)) {}
+  explicit RegularFile(ReadHandle file) : file_(std::move(file)) {}
 
-  UniqueFile file_;
+  ReadHandle file_;
 };
 
 }  // namespace dotloom

@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: MIT
 // Copyright (c) 2026 The Dotloom authors
 // The page is the window: this script shows what the program (dotloom.wasm) describes, the
-// menu, the canvas and the browser's file dialogs, and holds no rule of its own.
-'use strict';
-
+// menu, the canvas and the browser's file dialogs, and holds no rule of its own. The build
+// puts it after the program's loader, in dotloom.js.
 (async () => {
+  'use strict';
   let picks = 0;
   let core = null;
 
-  // A picked file as the program sees it: an empty entry of its memory file system that
-  // carries the Blob to read or the way to save (see files/file_web.cpp).
+  // A picked file as the program sees it: a path the dialog answers, under which the program
+  // finds the Blob to read or the way to save (see files/file_web.cpp). Only the last pick is
+  // kept: a command asks once and is done with it before the next can run.
+  const pickedFiles = new Map();
   function picked(name, what) {
-    const folder = '/picked/' + (++picks);
-    const path = folder + '/' + name.replace(/\//g, '_');
-    core.FS.mkdirTree(folder);
-    core.FS.writeFile(path, new Uint8Array(0));
-    core.FS.lookupPath(path).node.dotloomPicked = what;
+    const path = '/picked/' + (++picks) + '/' + name.replace(/\//g, '_');
+    pickedFiles.clear();
+    pickedFiles.set(path, what);
     return path;
   }
 
@@ -93,22 +93,30 @@
     return save ? askName() : choose();
   }
 
-  core = await createDotloom({dotloomAsk: ask});
+  // The program is fetched and started first; the page may still be arriving meanwhile.
+  core = await createDotloom({dotloomAsk: ask, dotloomPicked: pickedFiles});
+  if (document.readyState === 'loading') {
+    await new Promise((resolve) => document.addEventListener('DOMContentLoaded', resolve, {once: true}));
+  }
   const text = (index) => core.UTF8ToString(core._dotloom_text(index));
   document.title = text(0);
 
   // The canvas: each canvas pixel a whole number of device pixels, drawn one to one.
   const canvas = document.getElementById('Picture1');
   const client = document.getElementById('client');
-  const probe = document.createElement('span');
-  document.body.appendChild(probe);
-  const colours = [];
+  // The colours the program names, as this browser shows them, read out in one go.
+  const probes = [];
   for (let index = 0; core.UTF8ToString(core._dotloom_colour_name(index)) !== ''; ++index) {
+    const probe = document.createElement('span');
     probe.style.color = core.UTF8ToString(core._dotloom_colour_name(index));
-    const [red, green, blue] = getComputedStyle(probe).color.match(/\d+/g).map(Number);
-    colours.push(red | (green << 8) | (blue << 16));
+    probes.push(probe);
   }
-  probe.remove();
+  document.body.append(...probes);
+  const colours = probes.map((probe) => {
+    const [red, green, blue] = getComputedStyle(probe).color.match(/\d+/g).map(Number);
+    return red | (green << 8) | (blue << 16);
+  });
+  probes.forEach((probe) => probe.remove());
   core._dotloom_start(...colours);
   canvas.setAttribute('aria-label', 'Canvas');
   canvas.setAttribute('aria-busy', 'false');

@@ -22,6 +22,7 @@ import base64
 import io
 import json
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -228,7 +229,27 @@ def steps(page, workdir, writer, screenshot):
     page.put("colours.bmp", read(coloured))
     page.choose("o", "colours.bmp")
     wait_for_canvas(page, origin, set(), WHITE, colours)
+
+    # Wider than the blocks the page reads a picked file in, stored either way up: the rows
+    # shown come from the file's end and then blocks fetched backwards, or from its start and
+    # then blocks fetched forwards.
+    wide = os.path.join(workdir, "wide.bmp")
+    write_bmp(writer, wide, (16000, size[1] + 40), WHITE, colours)
+    for name, data in (("wide.bmp", read(wide)), ("wide-top-down.bmp", top_down(read(wide)))):
+        page.put(name, data)
+        page.choose("o", "copy.bmp")
+        wait_for_canvas(page, origin, black, background)
+        page.choose("o", name)
+        wait_for_canvas(page, origin, set(), WHITE, colours)
     return origin
+
+
+def top_down(bmp):
+    """A 24-bit bottom-up BMP stored top row first instead (a negative height)."""
+    offset, width, height = struct.unpack_from("<I", bmp, 10)[0], *struct.unpack_from("<ii", bmp, 18)
+    row = (width * 3 + 3) // 4 * 4
+    rows = [bmp[offset + y * row:offset + (y + 1) * row] for y in range(height)]
+    return bmp[:22] + struct.pack("<i", -height) + bmp[26:offset] + b"".join(reversed(rows))
 
 
 def fallback_steps(page):
