@@ -3,7 +3,7 @@
 // Keeps the page's files, so that after one visit it opens offline; every file comes from the
 // cache, so the page asks the network for nothing it has.
 'use strict';
-const CACHE = 'dotloom-@PROJECT_VERSION@';
+const CACHE = 'dotloom-@PROJECT_VERSION@-@DOTLOOM_SITE_DIGEST@';
 const FILES = ['./', '@DOTLOOM_SITE_LIST@'];
 
 self.addEventListener('install', (event) => {
