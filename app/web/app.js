@@ -2,7 +2,8 @@
 // Copyright (c) 2026 The Dotloom authors
 // The page is the window: this script shows what the program (dotloom.wasm) describes, the
 // menu, the canvas and the browser's file dialogs, and holds no rule of its own. The build
-// puts it after the program's loader, in dotloom.js.
+// puts it in dotloom.js after the program's loader and the program itself, in base64 as
+// dotloomProgram (page_script.cmake).
 (async () => {
   'use strict';
   let picks = 0;
@@ -93,8 +94,19 @@
     return save ? askName() : choose();
   }
 
-  // The program is fetched and started first; the page may still be arriving meanwhile.
-  core = await createDotloom({dotloomAsk: ask, dotloomPicked: pickedFiles});
+  // The program is compiled and started at once, in this task: with nothing to wait for, the
+  // canvas is drawn before the page is first shown.
+  const program = Uint8Array.fromBase64 ? Uint8Array.fromBase64(dotloomProgram)
+    : Uint8Array.from(atob(dotloomProgram), (c) => c.charCodeAt(0));
+  core = await createDotloom({
+    dotloomAsk: ask,
+    dotloomPicked: pickedFiles,
+    instantiateWasm: (imports, started) => {
+      const instance = new WebAssembly.Instance(new WebAssembly.Module(program), imports);
+      started(instance);
+      return instance.exports;
+    },
+  });
   if (document.readyState === 'loading') {
     await new Promise((resolve) => document.addEventListener('DOMContentLoaded', resolve, {once: true}));
   }

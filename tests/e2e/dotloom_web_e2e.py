@@ -336,7 +336,7 @@ def run(site, port, writer_js, sizes_js, screenshots, workdir):
             server = None
             page.load(reload=True)
             # The reload's own files, from the service worker, show that the log sees requests.
-            if not any(url.endswith("dotloom.wasm") for url in page.requests()):
+            if not any(url.endswith("dotloom.js") for url in page.requests()):
                 raise Failure("the network log shows no request of the reload")
             steps(page, workdir, writer, None)
             sent = page.requests()
