@@ -116,19 +116,18 @@
   // The canvas: each canvas pixel a whole number of device pixels, drawn one to one.
   const canvas = document.getElementById('Picture1');
   const client = document.getElementById('client');
-  // The colours the program names, as this browser shows them, read out in one go.
-  const probes = [];
+  // The system colours the program names, as this browser shows them, read through the
+  // canvas: asking a styled element would lay out the page first.
+  const context = canvas.getContext('2d');
+  const colours = [];
   for (let index = 0; core.UTF8ToString(core._dotloom_colour_name(index)) !== ''; ++index) {
-    const probe = document.createElement('span');
-    probe.style.color = core.UTF8ToString(core._dotloom_colour_name(index));
-    probes.push(probe);
+    context.fillStyle = '#000000';
+    context.fillStyle = core.UTF8ToString(core._dotloom_colour_name(index));
+    const [red, green, blue] = context.fillStyle.startsWith('#')
+      ? [1, 3, 5].map((at) => parseInt(context.fillStyle.slice(at, at + 2), 16))
+      : context.fillStyle.match(/\d+/g).map(Number);
+    colours.push(red | (green << 8) | (blue << 16));
   }
-  document.body.append(...probes);
-  const colours = probes.map((probe) => {
-    const [red, green, blue] = getComputedStyle(probe).color.match(/\d+/g).map(Number);
-    return red | (green << 8) | (blue << 16);
-  });
-  probes.forEach((probe) => probe.remove());
   core._dotloom_start(...colours);
   canvas.setAttribute('aria-label', 'Canvas');
   canvas.setAttribute('aria-busy', 'false');
@@ -144,7 +143,7 @@
     client.style.width = clientWidth / ratio + 'px';
     client.style.height = clientHeight / ratio + 'px';
     const pixels = core.HEAPU8.subarray(core._dotloom_draw(scale));
-    canvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(pixels.subarray(0, width * height * 4)), width, height), 0, 0);
+    context.putImageData(new ImageData(new Uint8ClampedArray(pixels.subarray(0, width * height * 4)), width, height), 0, 0);
     matchMedia('(resolution: ' + ratio + 'dppx)').addEventListener('change', paint, {once: true});
   }
   paint();

@@ -58,6 +58,14 @@ PICKER_TYPES = [
     {"description": "Bitfile (*.bit)", "accept": {"application/octet-stream": [".bit"]}},
     {"description": "Bitmap (*.bmp)", "accept": {"application/octet-stream": [".bmp"]}},
 ]
+SYSTEM_COLOUR = """
+const probe = document.createElement('span');
+probe.style.color = arguments[0];
+document.body.append(probe);
+const colour = getComputedStyle(probe).color.match(/\\d+/g).slice(0, 3).map(Number);
+probe.remove();
+return colour;
+"""
 HIDE_FILE_SYSTEM_ACCESS = """
 for (const name of ['showOpenFilePicker', 'showSaveFilePicker']) {
   delete window[name];
@@ -189,6 +197,11 @@ def steps(page, workdir, writer, screenshot):
     interior = wait_for_interior(page, (0, 0, 10**6, 10**6))
     origin = interior[:2]
     background = wait_for_canvas(page, origin, set())
+    # The picture control's background is the system's highlighted-text colour, as the
+    # browser shows it to a styled element.
+    system = tuple(page.script(SYSTEM_COLOUR, "HighlightText"))
+    if background != system:
+        raise Failure(f"the canvas's background is {background}, not HighlightText {system}")
 
     page.choose("o")  # headless Chromium's own picker: cancelled at once
     wait_for_canvas(page, origin, set(), background)
