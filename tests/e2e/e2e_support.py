@@ -130,9 +130,9 @@ class Desktop:
     def xdotool(self, *args, check=True):
         return self.run("xdotool", *args, check=check).stdout.split()
 
-    def key(self, name):
-        """One key or chord in xdotool's names: "Return", "alt+f"."""
-        self.xdotool("key", "--clearmodifiers", name)
+    def key(self, *names):
+        """Keys or chords in xdotool's names, one after the other: "Return", "alt+f"."""
+        self.xdotool("key", "--clearmodifiers", *names)
 
     def type_text(self, text):
         self.xdotool("type", "--delay", "2", text)
@@ -249,11 +249,18 @@ class SwayDesktop(Desktop):
         ppm = self.run("grim", "-t", "ppm", "-", text=False).stdout
         return Image.open(io.BytesIO(ppm)).convert("RGB")
 
-    def key(self, name):
-        *modifiers, key = name.split("+")
-        held = [arg for modifier in modifiers for arg in ("-M", modifier)]
-        released = [arg for modifier in modifiers for arg in ("-m", modifier)]
-        self.run("wtype", *held, *(["-k", key] if len(key) > 1 else [key]), *released)
+    def key(self, *names):
+        """Keys or chords, all through one wtype. Each wtype hands the program a keymap of
+        its own that numbers just its keys from the first, and Qt reads a key through the
+        keymap it holds when it handles the key, not when the key came: on a busy machine a key
+        still waiting when the next wtype's keymap comes is read as the key with its number
+        there (Alt+F as Alt+O, and no menu opens). So keys read together go in one call."""
+        args = []
+        for name in names:
+            *modifiers, key = name.split("+")
+            args += [arg for modifier in modifiers for arg in ("-M", modifier)] + ["-k", key]
+            args += [arg for modifier in modifiers for arg in ("-m", modifier)]
+        self.run("wtype", *args)
 
     def type_text(self, text):
         self.run("wtype", "-d", "2", text)
@@ -564,21 +571,12 @@ class Session:
         return [w for w in self.desktop.visible_windows() if w not in before]
 
     def open_dialog(self, key, title):
-        """Alt+F, then the item's access key; returns the dialog once it has the focus. Qt on
-        Wayland moves its own focus to a window only after a round trip to the compositor, so
-        keys that come sooner go to the window before it and are lost: when no dialog shows,
-        Escape closes any menu that did open and the keys are sent again, once."""
-        for attempt in range(2):
-            self.focus()
-            self.desktop.key("alt+f")
-            self.desktop.key(key)
-            try:
-                dialog = self.desktop.wait_for_window(title)
-                break
-            except Failure:
-                if attempt:
-                    raise
-                self.desktop.key("Escape")
+        """Alt+F, then the item's access key, sent together (see SwayDesktop.key); returns the
+        dialog once it has the focus. Sent once: keys sent again could meet a dialog that
+        was only slow to come."""
+        self.focus()
+        self.desktop.key("alt+f", key)
+        dialog = self.desktop.wait_for_window(title)
         self.desktop.focus(dialog)
         return dialog
 
@@ -590,20 +588,17 @@ class Session:
         """Types path into the dialog and presses Enter until the dialog is gone: a Return
         taken by the name box's completion list only closes that list, and one that meets the
         dialog's question (replace an existing file?) answers it with its default: yes in the
-        Windows dialog, no in Qt's (replace answers yes there). The path is typed again over the name box's text once, for keys lost as open_dialog says;
-        an even number of Returns leaves no message about a mistyped name open by then."""
+        Windows dialog, no in Qt's (replace answers yes there). An even number of Returns
+        leaves no message about a mistyped name open by then."""
         self.open_dialog(key, title)
-        for attempt in range(2):
-            if attempt:
-                self.desktop.key("ctrl+a")
-            self.desktop.type_text(self.typed(path))
-            for _ in range(4):
-                self.desktop.key("Return")
-                try:
-                    self.wait_closed(title, seconds=1.5)
-                    return
-                except Failure:
-                    pass
+        self.desktop.type_text(self.typed(path))
+        for _ in range(4):
+            self.desktop.key("Return")
+            try:
+                self.wait_closed(title, seconds=1.5)
+                return
+            except Failure:
+                pass
         raise Failure(f"the {title!r} dialog did not take {path}")
 
     def replace(self, key, title, path):
