@@ -6,7 +6,9 @@
     web_bench.py SITE [--native DOTLOOM_BENCH_LARGE_BMP] [--runs N] [--port PORT]
 
 Start-up: from navigation to the canvas drawn (the "dotloom-drawn" mark), the page against
-bench/web_bare (a 99 x 52 canvas drawn by a script), both from one http.server, alternating.
+bench/web_bare (a 99 x 52 canvas drawn by a script) and against the page's own shell (its
+HTML, style, manifest and icons, its script replaced by bare.js's few lines), all from one
+http.server, in turn.
 Open .bmp 8000 x 8000: the page's Open command, from the click to the repaint (the
 "dotloom-command" measure), on a 192 MB file in the origin-private file system, alternating
 with the least any page must wait for to show those rows (the file from the private file
@@ -18,6 +20,7 @@ Run with Debian's /usr/bin/python3 (selenium).
 import argparse
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -131,8 +134,16 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="dotloom-web-bench-") as root:
         os.symlink(os.path.abspath(args.site), os.path.join(root, "page"))
-        os.symlink(os.path.join(os.path.dirname(os.path.abspath(__file__)), "web_bare"),
-                   os.path.join(root, "bare"))
+        bare_folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "web_bare")
+        os.symlink(bare_folder, os.path.join(root, "bare"))
+        shell = os.path.join(root, "shell")
+        os.mkdir(shell)
+        for name in os.listdir(args.site):
+            if name not in ("dotloom.js", "sw.js"):
+                shutil.copy(os.path.join(args.site, name), shell)
+        with open(os.path.join(bare_folder, "bare.js")) as bare_script, \
+                open(os.path.join(shell, "dotloom.js"), "w") as script:
+            script.write(bare_script.read().replace("'canvas'", "'Picture1'"))
         server = subprocess.Popen([sys.executable, "-m", "http.server", str(args.port), "--bind",
                                    "127.0.0.1", "--directory", root],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -141,17 +152,18 @@ def main():
             time.sleep(0.5)
             driver = browser()
             base = f"http://127.0.0.1:{args.port}/"
-            page, bare = [], []
+            times = {"page": [], "shell": [], "bare": []}
+            names = list(times)
             for run in range(args.runs + 1):
-                first, second = (page, bare) if run % 2 == 0 else (bare, page)
-                times = (drawn_after(driver, base + ("page/" if first is page else "bare/")),
-                         drawn_after(driver, base + ("bare/" if first is page else "page/")))
-                if run > 0:  # the first pair only warms the caches and the service worker
-                    first.append(times[0])
-                    second.append(times[1])
+                order = names[run % 3:] + names[:run % 3]
+                taken = {name: drawn_after(driver, base + name + "/") for name in order}
+                if run > 0:  # the first round only warms the caches and the service worker
+                    for name, value in taken.items():
+                        times[name].append(value)
+            page, shell, bare = (statistics.median(times[name]) for name in names)
             print(f"start-up, navigation to canvas drawn, median of {args.runs}: page "
-                  f"{statistics.median(page):.1f} ms, bare canvas {statistics.median(bare):.1f} ms, "
-                  f"ratio {statistics.median(page) / statistics.median(bare):.2f}")
+                  f"{page:.1f} ms, its shell {shell:.1f} ms, bare canvas {bare:.1f} ms, "
+                  f"ratios {page / bare:.2f} and {shell / bare:.2f}")
 
             driver.get(base + "page/")
             error = driver.execute_async_script(WRITE_LARGE_BMP, args.side)
