@@ -12,6 +12,6 @@ cd "$(dirname "$0")/.."
 port=${1:-8000}
 scripts/install-deps.sh web
 cmake --preset web >/dev/null
-cmake --build --preset web --target dotloom
+cmake --build --preset web --target dotloom_site
 echo "Dotloom: http://127.0.0.1:$port/"
 exec python3 -m http.server "$port" --bind 127.0.0.1 --directory build/web/site
