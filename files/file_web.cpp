@@ -33,7 +33,11 @@ constexpr double kNotHeld = -1;
 // Opens path for reading: its number in the page's table of open files, or a negative errno.
 EM_JS(int, dotloom_open, (const char* path, int enoent, int eisdir, int einval), {
   const name = UTF8ToString(path);
-  const files = Module.dotloomFiles || (Module.dotloomFiles = {open: new Map(), next: 0});
+  // holds: whether a fetched block holds size bytes from offset (a block reaching the file's
+  // end holds everything past it too: nothing).
+  const files = Module.dotloomFiles || (Module.dotloomFiles = {open: new Map(), next: 0,
+    holds: (file, block, offset, size) => offset >= block.start &&
+      (offset + size <= block.start + block.bytes.length || block.start + block.bytes.length === file.blob.size)});
   const picked = Module.dotloomPicked && Module.dotloomPicked.get(name);
   let file;
   if (picked) {
@@ -68,16 +72,12 @@ EM_JS(double, dotloom_read, (int id, std::uint8_t* buffer, std::size_t size, dou
   } catch (e) {
     return -2;
   }
-  const end = file.blob.size;
-  if (offset >= end) return 0;
-  for (const block of file.blocks) {
-    const blockEnd = block.start + block.bytes.length;
-    if (offset >= block.start && (offset + size <= blockEnd || blockEnd === end)) {
-      HEAPU8.set(block.bytes.subarray(offset - block.start, Math.min(offset + size, blockEnd) - block.start), buffer);
-      return Math.min(size, blockEnd - offset);
-    }
-  }
-  return -1;
+  if (offset >= file.blob.size) return 0;
+  const block = file.blocks.find((held) => Module.dotloomFiles.holds(file, held, offset, size));
+  if (!block) return -1;
+  const part = block.bytes.subarray(offset - block.start, offset - block.start + size);
+  HEAPU8.set(part, buffer);
+  return part.length;
 });
 
 // Fetches blocks of a picked file until one holds size bytes from offset: 0, or -1 when the
@@ -90,10 +90,9 @@ EM_ASYNC_JS(int, dotloom_fetch, (int id, std::size_t size, double offset, double
     const file = Module.dotloomFiles.open.get(id);
     const end = file.blob.size;
     const slice = async (start, stop) => ({start: start, bytes: new Uint8Array(await file.blob.slice(start, stop).arrayBuffer())});
-    const holds = (held) => offset >= held.start && (offset + size <= held.start + held.bytes.length || held.start + held.bytes.length === end);
     if (file.blocks.length === 0) {
       file.blocks = end <= head + block ? [await slice(0, end)] : await Promise.all([slice(0, head), slice(end - block, end)]);
-      if (file.blocks.some(holds)) return 0;
+      if (file.blocks.some((held) => Module.dotloomFiles.holds(file, held, offset, size))) return 0;
     }
     const length = Math.max(size, block);
     const start = offset < file.blocks[1].start ? Math.max(0, offset + size - length) : offset;
