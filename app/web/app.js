@@ -6,15 +6,13 @@
 // dotloomProgram (page_script.cmake).
 (async () => {
   'use strict';
-  let picks = 0;
-  let core = null;
 
   // A picked file as the program sees it: a path the dialog answers, under which the program
   // finds the Blob to read or the way to save (see files/file_web.cpp). Only the last pick is
   // kept: a command asks once and is done with it before the next can run.
   const pickedFiles = new Map();
   function picked(name, what) {
-    const path = '/picked/' + (++picks) + '/' + name.replace(/\//g, '_');
+    const path = '/picked/' + name.replace(/\//g, '_');
     pickedFiles.clear();
     pickedFiles.set(path, what);
     return path;
@@ -98,7 +96,7 @@
   // canvas is drawn before the page is first shown.
   const program = Uint8Array.fromBase64 ? Uint8Array.fromBase64(dotloomProgram)
     : Uint8Array.from(atob(dotloomProgram), (c) => c.charCodeAt(0));
-  core = await createDotloom({
+  const core = await createDotloom({
     dotloomAsk: ask,
     dotloomPicked: pickedFiles,
     instantiateWasm: (imports, started) => {
@@ -120,9 +118,9 @@
   // canvas: asking a styled element would lay out the page first.
   const context = canvas.getContext('2d');
   const colours = [];
-  for (let index = 0; core.UTF8ToString(core._dotloom_colour_name(index)) !== ''; ++index) {
+  for (let index = 0, name; (name = core.UTF8ToString(core._dotloom_colour_name(index))) !== ''; ++index) {
     context.fillStyle = '#000000';
-    context.fillStyle = core.UTF8ToString(core._dotloom_colour_name(index));
+    context.fillStyle = name;
     const [red, green, blue] = context.fillStyle.startsWith('#')
       ? [1, 3, 5].map((at) => parseInt(context.fillStyle.slice(at, at + 2), 16))
       : context.fillStyle.match(/\d+/g).map(Number);
@@ -175,11 +173,11 @@
   menu.setAttribute('role', 'menu');
   menu.hidden = true;
   const items = [];
-  for (let index = 0; text(2 + index) !== ''; ++index) {
+  for (let index = 0, label; (label = text(2 + index)) !== ''; ++index) {
     const item = document.createElement('div');
     item.setAttribute('role', 'menuitem');
     item.tabIndex = -1;
-    caption(item, text(2 + index));
+    caption(item, label);
     item.addEventListener('click', () => run(index));
     items.push(item);
     menu.append(item);
